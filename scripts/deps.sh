@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages the build, the tests and the demo need, after
+# an apt-get update, when any of them is missing.
+set -eu
+packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-dev
+  libgtest-dev zip unzip
+  mingw-w64 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 dpkg-dev"
+missing=""
+for p in $packages; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing

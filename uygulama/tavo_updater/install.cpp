@@ -1,0 +1,83 @@
+// The entry loop: directories are created, the updater's own executable is
+// skipped, and every file is journalled before it is written.
+#include "install.h"
+
+#include <cstdio>
+#include <set>
+
+#include "names.h"
+#include "paths.h"
+#include "platform.h"
+
+namespace {
+
+void report(const char* format, const std::string& name) {
+  std::fprintf(stderr, format, name.c_str());
+}
+
+// Records `t` as written by this run, so that a later entry naming the same
+// file neither backs it up again nor journals it twice.
+void remember(const std::string& t, std::set<std::string>* journalled) {
+  std::string identity;
+  if (fileIdentity(t, &identity)) journalled->insert(identity);
+}
+
+bool alreadyJournalled(const std::string& t, const std::set<std::string>& journalled) {
+  std::string identity;
+  return fileIdentity(t, &identity) && journalled.count(identity) != 0;
+}
+
+// Handles one file entry; false when the run must stop.
+bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name,
+                 const std::string& hedef, const std::string& yedekDir,
+                 BackupJournal* yedekler, std::vector<std::string>* yeniler,
+                 std::set<std::string>* journalled) {
+  std::string t = joinPath(hedef, name);
+  makeParentDirs(t);
+  if (fileExists(t)) {
+    if (!alreadyJournalled(t, *journalled)) {
+      std::string yb = joinPath(yedekDir, name);
+      makeParentDirs(yb);
+      if (!copyFileOver(t, yb)) {
+        report("tavo_updater: yedek alinamadi: %s\n", name);
+        return false;
+      }
+      yedekler->emplace_back(t, yb);
+      remember(t, journalled);
+    }
+  } else {
+    yeniler->push_back(t);
+  }
+  bool extracted = extractEntry(z, i, t);
+  remember(t, journalled);
+  if (!extracted) {
+    report("tavo_updater: cikarma hatasi: %s\n", name);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                    BackupJournal* yedekler, std::vector<std::string>* yeniler) {
+  std::set<std::string> journalled;
+  bool ok = true;
+  std::uint64_t n = entryCount(z);
+  for (std::uint64_t i = 0; i < n && ok; ++i) {
+    std::string name;
+    if (!entryName(z, i, &name)) {
+      ok = false;
+      break;
+    }
+    if (!isSafeEntryName(name)) {
+      report("tavo_updater: gecersiz girdi adi: %s\n", name);
+      ok = false;
+    } else if (entryIsDirectory(z, i)) {
+      makeDirs(joinPath(hedef, name));
+    } else if (!isUpdaterItself(name)) {
+      ok = installFile(z, i, name, hedef, yedekDir, yedekler, yeniler, &journalled);
+    }
+  }
+  return ok;
+}

@@ -1,0 +1,4 @@
+// Entry point of tavo_updater.
+#include "run.h"
+
+int main(int argc, char** argv) { return runUpdate(argc, argv); }

@@ -1,0 +1,17 @@
+// Checks on archive entry names: which names may be written under the
+// installation directory, and which one is the updater's own executable.
+#ifndef TAVO_UPDATER_NAMES_H
+#define TAVO_UPDATER_NAMES_H
+
+#include <string>
+
+// False for a name that could reach outside the installation directory, name
+// a device or an alternate stream, alias another name on Windows, or write
+// into the backup directory.
+bool isSafeEntryName(const std::string& name);
+
+// True when the part after the last '/' is "tavo_updater.exe" in any ASCII
+// letter case ('\' is not a separator here).
+bool isUpdaterItself(const std::string& name);
+
+#endif

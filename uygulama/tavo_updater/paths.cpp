@@ -1,0 +1,30 @@
+// Path helpers built on the platform operations.
+#include "paths.h"
+
+#include "platform.h"
+
+bool fileExists(const std::string& path) {
+  bool isDirectory = false;
+  return pathAttributes(path, &isDirectory) && !isDirectory;
+}
+
+void makeDirs(const std::string& path) {
+  std::string kismi;
+  for (char c : path) {
+    kismi += c;
+    if (c == '\\' || c == '/') createDirectory(kismi);
+  }
+  createDirectory(path);
+}
+
+void makeParentDirs(const std::string& path) {
+  std::string::size_type last = path.find_last_of("\\/");
+  if (last == std::string::npos) return;
+  makeDirs(path.substr(0, last));
+}
+
+std::string joinPath(const std::string& base, std::string name) {
+  for (char& c : name)
+    if (c == '/') c = '\\';
+  return base + "\\" + name;
+}

@@ -1,0 +1,68 @@
+// Operating-system operations the updater relies on: the only seam between
+// the program and the system. One implementation file per platform; CMake
+// links exactly one of them (tests may link a fault-injecting one instead).
+// Paths are narrow strings that may use '\' and '/' as separators.
+#ifndef TAVO_UPDATER_PLATFORM_H
+#define TAVO_UPDATER_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// Returns `path` spelt as the system's own libraries (the ZIP library) take it.
+std::string systemPath(const std::string& path);
+
+// Returns true when `path` exists (a symbolic link is not followed); then
+// sets *isDirectory. Returns false when it does not exist or cannot be queried.
+bool pathAttributes(const std::string& path, bool* isDirectory);
+
+// Creates one directory. Returns true when it was created; the caller may
+// ignore a failure (it already exists, a drive root, a missing parent).
+bool createDirectory(const std::string& path);
+
+// Copies the file `from` over `to`, replacing an existing file at `to`, and
+// keeps the source's permission bits and last-write time. True on success.
+bool copyFileOver(const std::string& from, const std::string& to);
+
+// Deletes the file `path`; never deletes a directory. True on success.
+bool removeFile(const std::string& path);
+
+// Deletes the directory `path` with everything below it, without following
+// symbolic links. True when nothing of it is left.
+bool removeTree(const std::string& path);
+
+// Writes into *identity a value that is equal for two paths exactly when they
+// name the same existing file. False when the path cannot be queried.
+bool fileIdentity(const std::string& path, std::string* identity);
+
+// Output file handle; invalidHandle when creation failed.
+typedef std::intptr_t OutputFile;
+const OutputFile invalidHandle = -1;
+
+// Creates `path` or truncates it to zero length, opened for writing.
+OutputFile createOutputFile(const std::string& path);
+
+// Writes all `size` bytes of `data`. True when every byte was written.
+bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
+
+// Closes the file. True when the data reached the system without error.
+bool closeOutputFile(OutputFile file);
+
+// Sets the last access and last write time of `path`. True on success.
+bool setFileTimes(const std::string& path, std::time_t when);
+
+// Waits until process `pid` has ended or `milliseconds` have passed. Returns
+// false at once when no such process can be opened (also for pid 0).
+bool waitForProcess(std::uint32_t pid, unsigned milliseconds);
+
+// Suspends the calling thread for `milliseconds`.
+void sleepMilliseconds(unsigned milliseconds);
+
+// Starts `exe` with a command line that is only its own path, the updater's
+// environment and `workDir` as working directory, without waiting for it.
+// A relative `exe` is resolved against the updater's working directory.
+// True when the process was started.
+bool startProcess(const std::string& exe, const std::string& workDir);
+
+#endif

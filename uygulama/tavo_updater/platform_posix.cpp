@@ -1,0 +1,179 @@
+// Platform operations for Linux and other POSIX systems. Backslashes in the
+// program's paths become slashes here, at the system-call boundary.
+#include "platform.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <cerrno>
+#include <climits>
+#include <ctime>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+std::string native(const std::string& path) {
+  std::string result = path;
+  for (char& c : result)
+    if (c == '\\') c = '/';
+  return result;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t written = write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += written;
+    size -= std::size_t(written);
+  }
+  return true;
+}
+
+bool copyBytes(int in, int out) {
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    ssize_t got = read(in, buffer.data(), buffer.size());
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (!writeAll(out, buffer.data(), std::size_t(got))) return false;
+  }
+}
+
+int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
+  return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+std::string systemPath(const std::string& path) { return native(path); }
+
+bool pathAttributes(const std::string& path, bool* isDirectory) {
+  struct stat st;
+  if (lstat(native(path).c_str(), &st) != 0) return false;
+  *isDirectory = S_ISDIR(st.st_mode);
+  return true;
+}
+
+bool createDirectory(const std::string& path) {
+  return mkdir(native(path).c_str(), 0777) == 0;
+}
+
+bool copyFileOver(const std::string& from, const std::string& to) {
+  int in = open(native(from).c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(in);
+    return false;
+  }
+  int out = open(native(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  bool copied = copyBytes(in, out);
+  copied = fchmod(out, st.st_mode & 07777) == 0 && copied;
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  copied = futimens(out, times) == 0 && copied;
+  copied = close(out) == 0 && copied;
+  close(in);
+  return copied;
+}
+
+bool removeFile(const std::string& path) {
+  return unlink(native(path).c_str()) == 0;
+}
+
+bool removeTree(const std::string& path) {
+  std::string p = native(path);
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0) return errno == ENOENT;
+  if (!S_ISDIR(st.st_mode)) return unlink(p.c_str()) == 0;
+  nftw(p.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
+  return lstat(p.c_str(), &st) != 0;
+}
+
+bool fileIdentity(const std::string& path, std::string* identity) {
+  struct stat st;
+  if (stat(native(path).c_str(), &st) != 0) return false;
+  *identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+  return true;
+}
+
+OutputFile createOutputFile(const std::string& path) {
+  // A symbolic link at the target is refused, so nothing is written outside it.
+  int fd = open(native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  return fd < 0 ? invalidHandle : OutputFile(fd);
+}
+
+bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+  return writeAll(int(file), static_cast<const char*>(data), size);
+}
+
+bool closeOutputFile(OutputFile file) { return close(int(file)) == 0; }
+
+bool setFileTimes(const std::string& path, std::time_t when) {
+  struct utimbuf times = {when, when};
+  return utime(native(path).c_str(), &times) == 0;
+}
+
+bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
+  if (pid == 0 || pid > std::uint32_t(INT_MAX)) return false;
+  int fd = int(syscall(SYS_pidfd_open, pid_t(pid), 0));
+  if (fd < 0) return false;
+  struct pollfd entry = {fd, POLLIN, 0};
+  struct timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  // Poll again after a signal, for what is left of the limit.
+  for (;;) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long spent = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    long long left = (long long)milliseconds - spent;
+    if (left < 0) left = 0;
+    int result = poll(&entry, 1, int(left));
+    if (result >= 0 || errno != EINTR) break;
+  }
+  close(fd);
+  return true;
+}
+
+void sleepMilliseconds(unsigned milliseconds) {
+  struct timespec left = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
+bool startProcess(const std::string& exe, const std::string& workDir) {
+  std::string program = native(exe);
+  // The new process changes directory first, so a relative path must be
+  // made absolute against ours.
+  if (program.empty() || program[0] != '/') {
+    std::vector<char> cwd(PATH_MAX);
+    if (getcwd(cwd.data(), cwd.size()) == nullptr) return false;
+    program = std::string(cwd.data()) + "/" + program;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addchdir_np(&actions, native(workDir).c_str());
+  std::string arg0 = native(exe);
+  char* argv[] = {&arg0[0], nullptr};
+  pid_t child = 0;
+  int result = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return result == 0;
+}

@@ -1,0 +1,17 @@
+// Undoing a failed installation from its journal, and removing the backup.
+#ifndef TAVO_UPDATER_ROLLBACK_H
+#define TAVO_UPDATER_ROLLBACK_H
+
+#include <string>
+#include <vector>
+
+#include "install.h"
+
+// Deletes the files the run created, then copies every backup back over its
+// target. True when every restore copy succeeded.
+bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler);
+
+// Deletes the backup directory with its contents; failures are ignored.
+void removeBackupDir(const std::string& yedekDir);
+
+#endif

@@ -1,0 +1,36 @@
+// The ZIP reader: the few archive operations the installation needs, over
+// libzip. This is the only file pair that knows libzip.
+#ifndef TAVO_UPDATER_ZIP_READER_H
+#define TAVO_UPDATER_ZIP_READER_H
+
+#include <cstdint>
+#include <string>
+
+struct zip;
+typedef struct zip ZipArchive;
+
+// Opens the archive read-only; nullptr when it cannot be read, is shorter
+// than an end record, its end record or central directory is missing or
+// damaged, or it spans several disks. ZIP64 and empty archives open.
+ZipArchive* openArchive(const std::string& path);
+
+// Number of entries in the central directory.
+std::uint64_t entryCount(ZipArchive* z);
+
+// The stored name of entry `index` (as UTF-8). False when it cannot be read.
+bool entryName(ZipArchive* z, std::uint64_t index, std::string* name);
+
+// True when the name ends in '/' or the external attributes carry 0x10.
+bool entryIsDirectory(ZipArchive* z, std::uint64_t index);
+
+// Writes the entry's data to `target`, checked against its size and CRC-32,
+// and sets the file's times to the entry's stored local date and time.
+// Refuses, without touching `target`, a directory, an encrypted or patch
+// entry, or a method other than stored and deflate. On any failure returns
+// false and leaves what was written.
+bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target);
+
+// Releases the archive.
+void closeArchive(ZipArchive* z);
+
+#endif
