@@ -73,14 +73,15 @@ bool createDirectory(const std::string& path) {
 }
 
 bool copyFileOver(const std::string& from, const std::string& to) {
-  int in = open(native(from).c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a FIFO cannot stall the run; only regular files copy.
+  int in = open(native(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (in < 0) return false;
   struct stat st;
   if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(in);
     return false;
   }
-  int out = open(native(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int out = open(native(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0600);
   if (out < 0) {
     close(in);
     return false;
@@ -116,8 +117,16 @@ bool fileIdentity(const std::string& path, std::string* identity) {
 
 OutputFile createOutputFile(const std::string& path) {
   // A symbolic link at the target is refused, so nothing is written outside it.
-  int fd = open(native(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-  return fd < 0 ? invalidHandle : OutputFile(fd);
+  // Non-blocking: a FIFO without a reader fails instead of stalling the run.
+  int fd = open(native(path).c_str(),
+                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  if (fd < 0) return invalidHandle;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return invalidHandle;
+  }
+  return OutputFile(fd);
 }
 
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {

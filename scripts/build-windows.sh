@@ -1,0 +1,78 @@
+#!/bin/sh
+# Cross build for Windows x86-64: libzip from Debian's source package, built
+# static once and cached under build/windows-deps, then our project into
+# build/windows (the updater ends up at build/windows/tavo_updater.exe).
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+toolchain="$root/cmake/mingw-w64-x86_64.cmake"
+deps="$root/build/windows-deps"
+prefix="$deps/prefix"
+jobs=$(nproc)
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+
+# Source lines are derived from the machine's own Debian sources, in a file
+# of their own, so that apt-get source finds libzip on the same mirrors.
+enable_source_lines() {
+  list=/etc/apt/sources.list.d/tavo-deb-src.sources
+  [ -f "$list" ] && return 0
+  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
+    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$list" >/dev/null
+  elif [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
+    list=/etc/apt/sources.list.d/tavo-deb-src.list
+    [ -f "$list" ] && return 0
+    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee "$list" >/dev/null
+  else
+    echo "build-windows: no Debian apt sources to derive source lines from" >&2
+    exit 1
+  fi
+  $SUDO apt-get update -qq
+}
+
+build_libzip() {
+  mkdir -p "$deps/src"
+  if ! ls -d "$deps"/src/libzip-*/CMakeLists.txt >/dev/null 2>&1; then
+    enable_source_lines
+    (cd "$deps/src" && apt-get source -qq libzip)
+  fi
+  src=$(ls -d "$deps"/src/libzip-*/ | head -n 1)
+  cmake -S "$src" -B "$deps/libzip-build" \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
+    -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF -DENABLE_ZSTD=OFF \
+    -DENABLE_GNUTLS=OFF -DENABLE_OPENSSL=OFF -DENABLE_MBEDTLS=OFF \
+    -DENABLE_COMMONCRYPTO=OFF -DENABLE_WINDOWS_CRYPTO=OFF \
+    -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF \
+    -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
+    -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
+    --no-warn-unused-cli >/dev/null
+  # Its ANSI file source prints harmless pointer-type warnings.
+  cmake --build "$deps/libzip-build" -j "$jobs" >"$deps/libzip-build.log" 2>&1 ||
+    { cat "$deps/libzip-build.log" >&2; exit 1; }
+  cmake --install "$deps/libzip-build" >/dev/null
+}
+
+# Fails unless every DLL the program imports is one of Windows' own.
+check_imports() {
+  x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^.*DLL Name: //p' | while read -r dll; do
+    case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
+      kernel32.dll | advapi32.dll | shell32.dll | user32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+      *)
+        echo "build-windows: $1 needs $dll, which Windows does not ship" >&2
+        exit 1
+        ;;
+    esac
+  done
+}
+
+if [ ! -f "$prefix/lib/libzip.a" ] || [ ! -f "$prefix/lib/cmake/libzip/libzip-config.cmake" ]; then
+  build_libzip
+fi
+
+cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+  -Dlibzip_DIR="$prefix/lib/cmake/libzip" -DZLIB_USE_STATIC_LIBS=ON >/dev/null
+cmake --build build/windows -j "$jobs"
+check_imports build/windows/tavo_updater.exe
+check_imports build/windows/tavonu.exe

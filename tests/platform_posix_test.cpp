@@ -1,0 +1,82 @@
+// Platform operations whose POSIX behaviour differs from Windows': modes,
+// symbolic links, FIFOs and pidfd waits.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "platform.h"
+#include "scratch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PosixCopyFileOver, KeepsPermissionBits) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/from", "#!/bin/sh\n");
+  chmod((dir + "/from").c_str(), 0751);
+  putFile(dir + "/to", "x");
+  chmod((dir + "/to").c_str(), 0600);
+  ASSERT_TRUE(copyFileOver(dir + "/from", dir + "/to"));
+  struct stat st;
+  ASSERT_EQ(stat((dir + "/to").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  removeScratchDir(dir);
+}
+
+TEST(PosixRemoveTree, RemovesLinksButNotWhatTheyPointTo) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/outside/precious.txt", "keep");
+  putFile(dir + "/t/a.txt", "x");
+  fs::create_directory_symlink(dir + "/outside", dir + "/t/dirlink");
+  fs::create_symlink(dir + "/outside/precious.txt", dir + "/t/filelink");
+  EXPECT_TRUE(removeTree(dir + "/t"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir + "/t")));
+  EXPECT_EQ(fileContent(dir + "/outside/precious.txt"), "keep");
+  removeScratchDir(dir);
+}
+
+TEST(PosixOutputFile, RefusesLinksAndSpecialFilesWithoutBlocking) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/outside.txt", "keep");
+  fs::create_symlink(dir + "/outside.txt", dir + "/link");
+  EXPECT_EQ(createOutputFile(dir + "/link"), invalidHandle);
+  EXPECT_EQ(fileContent(dir + "/outside.txt"), "keep");
+
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+  EXPECT_EQ(createOutputFile(dir + "/fifo"), invalidHandle);
+  EXPECT_FALSE(copyFileOver(dir + "/fifo", dir + "/copy"));
+  EXPECT_FALSE(copyFileOver(dir + "/outside.txt", dir + "/fifo"));
+  removeScratchDir(dir);
+}
+
+TEST(PosixPathAttributes, DoesNotFollowLinks) {
+  std::string dir = makeScratchDir();
+  fs::create_directory_symlink(dir, dir + "/dirlink");
+  bool isDirectory = true;
+  EXPECT_TRUE(pathAttributes(dir + "/dirlink", &isDirectory));
+  EXPECT_FALSE(isDirectory);
+  fs::create_symlink(dir + "/missing", dir + "/dangling");
+  EXPECT_TRUE(pathAttributes(dir + "/dangling", &isDirectory));
+  removeScratchDir(dir);
+}
+
+TEST(PosixWaitForProcess, WaitsForALiveProcessAndNotForAGoneOne) {
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    usleep(300000);
+    _exit(0);
+  }
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(waitForProcess(std::uint32_t(child), 30000));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+  waitpid(child, nullptr, 0);
+  EXPECT_FALSE(waitForProcess(std::uint32_t(child), 30000));
+}
+
+}  // namespace

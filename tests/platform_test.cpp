@@ -1,0 +1,113 @@
+// Platform operations that behave the same on every target, against a real
+// scratch directory.
+#include "platform.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "scratch.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::time_t modificationTime(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time_t(-1);
+}
+
+TEST(PathAttributes, TellsFilesDirectoriesAndMissingPathsApart) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/f", "x");
+  bool isDirectory = true;
+  EXPECT_TRUE(pathAttributes(dir + "\\f", &isDirectory));
+  EXPECT_FALSE(isDirectory);
+  EXPECT_TRUE(pathAttributes(dir, &isDirectory));
+  EXPECT_TRUE(isDirectory);
+  EXPECT_FALSE(pathAttributes(dir + "/missing", &isDirectory));
+  removeScratchDir(dir);
+}
+
+TEST(CopyFileOver, ReplacesTheDestinationAndKeepsTheWriteTime) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/from", "old content");
+  putFile(dir + "/to", "something longer than the source");
+  ASSERT_TRUE(setFileTimes(dir + "/from", 1000000000));
+  EXPECT_TRUE(copyFileOver(dir + "\\from", dir + "\\to"));
+  EXPECT_EQ(fileContent(dir + "/to"), "old content");
+  EXPECT_EQ(modificationTime(dir + "/to"), 1000000000);
+
+  EXPECT_FALSE(copyFileOver(dir + "/missing", dir + "/to"));
+  EXPECT_EQ(fileContent(dir + "/to"), "old content");
+  EXPECT_FALSE(copyFileOver(dir + "/from", dir + "/no/such/dir/to"));
+  removeScratchDir(dir);
+}
+
+TEST(RemoveFile, DeletesFilesButNeverDirectories) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/f", "x");
+  fs::create_directory(dir + "/d");
+  EXPECT_TRUE(removeFile(dir + "\\f"));
+  EXPECT_FALSE(fs::exists(dir + "/f"));
+  EXPECT_FALSE(removeFile(dir + "\\d"));
+  EXPECT_TRUE(fs::is_directory(dir + "/d"));
+  EXPECT_FALSE(removeFile(dir + "\\f"));
+  removeScratchDir(dir);
+}
+
+TEST(RemoveTree, DeletesEverythingBelowAndTheDirectoryItself) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/t/a/b/c.txt", "x");
+  putFile(dir + "/t/d.txt", "y");
+  fs::create_directories(dir + "/t/empty/inner");
+  putFile(dir + "/keep.txt", "z");
+  EXPECT_TRUE(removeTree(dir + "\\t"));
+  EXPECT_EQ(treeOf(dir), (std::map<std::string, std::string>{{"keep.txt", "z"}}));
+  EXPECT_TRUE(removeTree(dir + "\\t"));
+  removeScratchDir(dir);
+}
+
+TEST(FileIdentity, IsEqualExactlyForTheSameFile) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/a", "x");
+  putFile(dir + "/b", "x");
+  std::string a1, a2, b;
+  ASSERT_TRUE(fileIdentity(dir + "/a", &a1));
+  ASSERT_TRUE(fileIdentity(dir + "\\.\\a", &a2));
+  ASSERT_TRUE(fileIdentity(dir + "/b", &b));
+  EXPECT_EQ(a1, a2);
+  EXPECT_NE(a1, b);
+  std::string missing;
+  EXPECT_FALSE(fileIdentity(dir + "/c", &missing));
+  removeScratchDir(dir);
+}
+
+TEST(OutputFile, CreatesTruncatesAndWritesEveryByte) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/f", "a much longer old content");
+  OutputFile file = createOutputFile(dir + "\\f");
+  ASSERT_NE(file, invalidHandle);
+  std::string data(300000, 'q');
+  EXPECT_TRUE(writeOutputFile(file, data.data(), data.size()));
+  EXPECT_TRUE(closeOutputFile(file));
+  EXPECT_EQ(fileContent(dir + "/f"), data);
+  EXPECT_EQ(createOutputFile(dir + "/no/such/dir/f"), invalidHandle);
+  fs::create_directory(dir + "/d");
+  EXPECT_EQ(createOutputFile(dir + "/d"), invalidHandle);
+  removeScratchDir(dir);
+}
+
+TEST(WaitForProcess, OpensNothingForImpossibleIds) {
+  EXPECT_FALSE(waitForProcess(0, 30000));
+  EXPECT_FALSE(waitForProcess(0xFFFFFFFFu, 30000));
+}
+
+TEST(StartProcess, FailsForAMissingProgram) {
+  std::string dir = makeScratchDir();
+  EXPECT_FALSE(startProcess(dir + "/missing-program", dir));
+  removeScratchDir(dir);
+}
+
+}  // namespace

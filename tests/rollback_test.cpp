@@ -1,0 +1,52 @@
+// Rollback from a journal, against a real scratch directory.
+#include "rollback.h"
+
+#include <gtest/gtest.h>
+
+#include "scratch.h"
+
+namespace {
+
+TEST(RollBack, DeletesNewFilesThenRestoresBackups) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/t/old.txt", "new content");
+  putFile(dir + "/t/new.txt", "half");
+  putFile(dir + "/b/old.txt", "old content");
+  // A path in both lists ends up restored: deletion comes first.
+  putFile(dir + "/t/both.txt", "new");
+  putFile(dir + "/b/both.txt", "old");
+  BackupJournal yedekler = {{dir + "\\t\\old.txt", dir + "\\b\\old.txt"},
+                            {dir + "\\t\\both.txt", dir + "\\b\\both.txt"}};
+  std::vector<std::string> yeniler = {dir + "\\t\\new.txt", dir + "\\t\\both.txt"};
+
+  EXPECT_TRUE(rollBack(yedekler, yeniler));
+  EXPECT_EQ(fileContent(dir + "/t/old.txt"), "old content");
+  EXPECT_EQ(fileContent(dir + "/t/both.txt"), "old");
+  EXPECT_EQ(fileContent(dir + "/t/new.txt"), "<missing>");
+  removeScratchDir(dir);
+}
+
+TEST(RollBack, ReportsARestoreThatFailsAndStillDoesTheRest) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/t/a.txt", "new a");
+  putFile(dir + "/t/b.txt", "new b");
+  putFile(dir + "/b/b.txt", "old b");
+  BackupJournal yedekler = {{dir + "/t/a.txt", dir + "/b/missing.txt"},
+                            {dir + "/t/b.txt", dir + "/b/b.txt"}};
+  EXPECT_FALSE(rollBack(yedekler, {}));
+  EXPECT_EQ(fileContent(dir + "/t/b.txt"), "old b");
+  removeScratchDir(dir);
+}
+
+TEST(RemoveBackupDir, RemovesTheTreeAndToleratesAMissingOne) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/_guncelleme_yedek/a/b/c.txt", "x");
+  putFile(dir + "/_guncelleme_yedek/d.txt", "y");
+  removeBackupDir(dir + "\\_guncelleme_yedek");
+  EXPECT_TRUE(treeOf(dir).empty());
+  removeBackupDir(dir + "\\_guncelleme_yedek");
+  EXPECT_TRUE(treeOf(dir).empty());
+  removeScratchDir(dir);
+}
+
+}  // namespace
