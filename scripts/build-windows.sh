@@ -47,7 +47,7 @@ build_libzip() {
     -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF \
     -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
     -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
-    --no-warn-unused-cli >/dev/null
+    --no-warn-unused-cli -Wno-dev >/dev/null
   # Its ANSI file source prints harmless pointer-type warnings.
   cmake --build "$deps/libzip-build" -j "$jobs" >"$deps/libzip-build.log" 2>&1 ||
     { cat "$deps/libzip-build.log" >&2; exit 1; }

@@ -4,7 +4,10 @@
 #include "platform.h"
 
 #define WIN32_LEAN_AND_MEAN
+// libstdc++ may have defined it already.
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #include <shellapi.h>
 

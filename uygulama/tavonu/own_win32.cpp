@@ -1,6 +1,9 @@
 // The stand-in application's system calls on Windows.
 #define WIN32_LEAN_AND_MEAN
+// libstdc++ may have defined it already.
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <cstring>
