@@ -1,0 +1,422 @@
+// End-to-end runs of the updater binary: one scratch directory per case,
+// exact exit code and output streams, and the resulting file tree.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "e2e_support.h"
+#include "scratch.h"
+#include "zip_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+typedef std::map<std::string, std::string> Tree;
+
+const std::string banner = "Tavonu guncelleme kuruluyor...\n";
+const std::string succeeded = banner + "Guncelleme tamam.\n";
+const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
+const std::string badArguments = "tavo_updater: eksik/gecersiz arguman\n";
+
+// A scratch directory with an installation "inst" in it.
+struct Scene {
+  std::string root, inst;
+};
+
+Scene makeScene(const Tree& installed) {
+  Scene s{makeScratchDir(), ""};
+  s.inst = s.root + "/inst";
+  for (const auto& entry : installed) {
+    if (entry.second == "<dir>") fs::create_directories(s.inst + "/" + entry.first);
+    else putFile(s.inst + "/" + entry.first, entry.second);
+  }
+  return s;
+}
+
+std::string putArchive(const Scene& s, const std::string& bytes) {
+  writeBytes(s.root + "/u.zip", bytes);
+  return spell(s.root + "/u.zip");
+}
+
+std::vector<std::string> argsFor(const Scene& s, const std::string& zip) {
+  return {"--zip", zip, "--hedef", spell(s.inst)};
+}
+
+// Copies the launch recorder into the scene; returns its host path.
+std::string placeRecorder(const Scene& s) {
+  std::string name = e2eConfig().windows ? "launch_recorder.exe" : "launch_recorder";
+  fs::create_directories(s.root + "/app");
+  fs::copy_file(helperProgram("launch_recorder"), s.root + "/app/" + name);
+  return s.root + "/app/" + name;
+}
+
+std::string launchRecord(const Scene& s) {
+  std::string path = s.root + "/app/launched.txt";
+  return waitForFile(path, 20) ? fileContent(path) : "<not launched>";
+}
+
+// A relaunch, if one wrongly happens, has long written its record by then.
+bool notLaunched(const Scene& s) {
+  usleep(500000);
+  return !fs::exists(s.root + "/app/launched.txt");
+}
+
+// The tree without the copied helper programs, which are too big to print.
+Tree withoutApp(Tree tree) {
+  for (auto it = tree.begin(); it != tree.end();)
+    it = it->first.rfind("app", 0) == 0 ? tree.erase(it) : std::next(it);
+  return tree;
+}
+
+std::string expectedRecord(const std::string& exeAsGiven, const std::string& workDir) {
+  std::string line = e2eConfig().windows ? "\"" + exeAsGiven + "\"" : exeAsGiven;
+  return line + "\n" + workDir + "\n";
+}
+
+const Tree installed = {
+    {"a.txt", "old a"},       {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
+    {"keep.txt", "untouched"}, {"data", "<dir>"},
+};
+
+std::vector<ZipEntrySpec> updateEntries() {
+  return {dirEntry("docs/"),
+          fileEntry("a.txt", "new a"),
+          fileEntry("bin/lib.dll", "new lib"),
+          fileEntry("bin/new.dll", "brand new"),
+          fileEntry("docs/readme.txt", "read me"),
+          fileEntry("sub/deeper/x.txt", "deep"),
+          fileEntry("tavo_updater.exe", "SELF"),
+          fileEntry("bin/tavo_updater.exe", "SELF"),
+          fileEntry("TAVO_UPDATER.EXE", "SELF")};
+}
+
+TEST(CommandLine, BadArgumentsTouchNothing) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"nothing", {}},
+      {"no zip", {"--hedef", "inst"}},
+      {"hedef last", {"--zip", "u.zip", "--hedef"}},
+      {"empty hedef", {"--zip", "u.zip", "--hedef", ""}},
+      {"empty zip", {"--zip", "", "--hedef", "inst"}},
+      {"missing zip", {"--zip", "missing.zip", "--hedef", "inst"}},
+      {"zip is a directory", {"--zip", "adir", "--hedef", "inst"}},
+      {"option name as value", {"--zip", "--hedef", "inst"}},
+      {"other letter case", {"--ZIP", "u.zip", "--HEDEF", "inst"}},
+  };
+  for (const Case& c : cases) {
+    Scene s = makeScene({});
+    fs::remove_all(s.inst);
+    putArchive(s, buildZipOf({fileEntry("a.txt", "x")}));
+    fs::create_directory(s.root + "/adir");
+    std::string recorder = placeRecorder(s);
+    // Put first, so that they cannot become the value of a trailing option.
+    std::vector<std::string> args = {"--pid", "1", "--exe", spell(recorder)};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    Tree before = withoutApp(treeOf(s.root));
+    RunResult r = runUpdater(args, s.root);
+    EXPECT_EQ(r.code, 2) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    EXPECT_EQ(r.err, badArguments) << c.what;
+    EXPECT_LT(r.seconds, 30) << c.what;  // did not wait for process 1
+    EXPECT_TRUE(notLaunched(s)) << c.what;
+    EXPECT_EQ(withoutApp(treeOf(s.root)), before) << c.what;
+    removeScratchDir(s.root);
+  }
+}
+
+TEST(CommandLine, OptionsAnywhereFirstOccurrenceAndValueAfterName) {
+  Scene s = makeScene({});
+  putArchive(s, buildZipOf({fileEntry("a.txt", "from u")}));
+  writeBytes(s.root + "/extra", buildZipOf({fileEntry("a.txt", "from extra")}));
+  RunResult r = runUpdater({"x", "--hedef", "inst", "y", "--zip", "extra", "u.zip", "--zip",
+                            "other", "--hedef", "elsewhere"},
+                           s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "from extra"}}));
+  EXPECT_FALSE(fs::exists(s.root + "/elsewhere"));
+  removeScratchDir(s.root);
+}
+
+TEST(OpenFailure, LeavesTheEmptyBackupDirectoryAndStartsNothing) {
+  const std::string cases[] = {"", std::string(21, 'x'), "just a text file\n",
+                               buildZipOf({fileEntry("a", "b")}).substr(0, 30)};
+  for (const std::string& bytes : cases) {
+    Scene s = makeScene({});
+    fs::remove_all(s.inst);
+    std::string recorder = placeRecorder(s);
+    std::vector<std::string> args = argsFor(s, putArchive(s, bytes));
+    args.insert(args.end(), {"--exe", spell(recorder)});
+    RunResult r = runUpdater(args, s.root);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_EQ(r.out, banner);
+    EXPECT_EQ(r.err, "tavo_updater: zip acilamadi\n");
+    EXPECT_EQ(treeOf(s.inst), (Tree{{"_guncelleme_yedek", "<dir>"}}));
+    EXPECT_TRUE(notLaunched(s));
+    removeScratchDir(s.root);
+  }
+}
+
+TEST(Install, UpdatesBacksUpSkipsItselfAndCleansUp) {
+  Scene s = makeScene(installed);
+  RunResult r = runUpdater(argsFor(s, putArchive(s, buildZipOf(updateEntries()))), s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(r.err, "");
+  EXPECT_GE(r.seconds, 0.4);
+  Tree expected = {{"a.txt", "new a"},           {"bin", "<dir>"},
+                   {"bin/lib.dll", "new lib"},   {"bin/new.dll", "brand new"},
+                   {"keep.txt", "untouched"},    {"data", "<dir>"},
+                   {"docs", "<dir>"},            {"docs/readme.txt", "read me"},
+                   {"sub", "<dir>"},             {"sub/deeper", "<dir>"},
+                   {"sub/deeper/x.txt", "deep"}};
+  EXPECT_EQ(treeOf(s.inst), expected);
+  removeScratchDir(s.root);
+}
+
+TEST(Install, EdgeArchivesSucceed) {
+  ZipArchiveSpec zip64 = archiveOf({fileEntry("a.txt", "64"), fileEntry("b/c.txt", "c")});
+  zip64.zip64 = true;
+  ZipEntrySpec backslashSelf = fileEntry("bin\\tavo_updater.exe", "not me");
+  struct Case {
+    const char* what;
+    std::string bytes;
+    Tree expected;
+  } cases[] = {
+      {"empty archive", buildZipOf({}), {}},
+      {"only directories", buildZipOf({dirEntry("x/"), dirEntry("x/y/"), dirEntry("z/")}),
+       {{"x", "<dir>"}, {"x/y", "<dir>"}, {"z", "<dir>"}}},
+      {"zip64", buildZip(zip64), {{"a.txt", "64"}, {"b", "<dir>"}, {"b/c.txt", "c"}}},
+      {"backslash is no separator for the self check", buildZipOf({backslashSelf}),
+       {{"bin", "<dir>"}, {"bin/tavo_updater.exe", "not me"}}},
+  };
+  for (const Case& c : cases) {
+    Scene s = makeScene({});
+    fs::remove_all(s.inst);
+    RunResult r = runUpdater(argsFor(s, putArchive(s, c.bytes)), s.root);
+    EXPECT_EQ(r.code, 0) << c.what;
+    EXPECT_EQ(r.out, succeeded) << c.what;
+    EXPECT_EQ(r.err, "") << c.what;
+    EXPECT_EQ(treeOf(s.inst), c.expected) << c.what;
+    removeScratchDir(s.root);
+  }
+}
+
+TEST(Install, HedefEndingInASeparatorStillCleansUp) {
+  Scene s = makeScene({{"a.txt", "old"}});
+  std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "new")}));
+  std::string hedef = spell(s.inst) + (e2eConfig().windows ? "\\" : "/");
+  RunResult r = runUpdater({"--zip", zip, "--hedef", hedef}, s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "new"}}));
+  removeScratchDir(s.root);
+}
+
+TEST(Install, NamesComeOutAsUtf8) {
+  ZipEntrySpec flagged = fileEntry("\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma/\xC3\xBC.txt", "u");
+  flagged.flags = 0x800;
+  ZipEntrySpec cp437 = fileEntry("\x87" "a.txt", "c");
+  Scene s = makeScene({});
+  RunResult r = runUpdater(argsFor(s, putArchive(s, buildZipOf({flagged, cp437}))), s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(treeOf(s.inst), (Tree{{"\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma", "<dir>"},
+                                  {"\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma/\xC3\xBC.txt", "u"},
+                                  {"\xC3\xA7" "a.txt", "c"}}));
+  removeScratchDir(s.root);
+}
+
+TEST(Install, SetsFileTimesFromTheEntryAsLocalTime) {
+  ZipEntrySpec e = fileEntry("t.txt", "x");
+  e.dosDate = dosDateOf(2021, 7, 15);
+  e.dosTime = dosTimeOf(13, 45, 30);
+  Scene s = makeScene({});
+  RunResult r = runUpdater(argsFor(s, putArchive(s, buildZipOf({e}))), s.root, {"TZ=EST5EDT"});
+  EXPECT_EQ(r.code, 0);
+  struct stat st;
+  ASSERT_EQ(stat((s.inst + "/t.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1626371130);  // 13:45:30 EDT
+  EXPECT_EQ(st.st_atime, 1626371130);
+  removeScratchDir(s.root);
+}
+
+// Runs an archive that must fail and checks the rollback put `installed` back.
+void expectRolledBack(const std::vector<ZipEntrySpec>& entries, const std::string& err,
+                      const Tree& createdDirs = {}) {
+  Scene s = makeScene(installed);
+  std::string zip = putArchive(s, buildZipOf(entries));
+  Tree outside = treeOf(s.root);
+  RunResult r = runUpdater(argsFor(s, zip), s.root);
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.out, rolledBack);
+  EXPECT_EQ(r.err, err);
+  Tree expected = installed;
+  expected.insert(createdDirs.begin(), createdDirs.end());
+  EXPECT_EQ(treeOf(s.inst), expected);
+  Tree after = treeOf(s.root);
+  for (auto it = after.begin(); it != after.end();)
+    it = it->first.rfind("inst", 0) == 0 ? after.erase(it) : std::next(it);
+  for (auto it = outside.begin(); it != outside.end();)
+    it = it->first.rfind("inst", 0) == 0 ? outside.erase(it) : std::next(it);
+  EXPECT_EQ(after, outside) << "something was written outside the installation";
+  removeScratchDir(s.root);
+}
+
+TEST(Rollback, AFailingEntryPutsEverythingBack) {
+  std::vector<ZipEntrySpec> entries = updateEntries();
+  ZipEntrySpec broken = fileEntry("bin/lib.dll", std::string(100000, 'n'));
+  broken.crc = 1;
+  entries.insert(entries.begin() + 6, broken);
+  entries.push_back(fileEntry("later.txt", "never"));
+  expectRolledBack(entries, "tavo_updater: cikarma hatasi: bin/lib.dll\n",
+                   {{"docs", "<dir>"}, {"sub", "<dir>"}, {"sub/deeper", "<dir>"}});
+}
+
+TEST(Rollback, EntriesThatCannotBeWrittenFailTheRun) {
+  ZipEntrySpec encrypted = fileEntry("a.txt", "secret");
+  encrypted.flags = 1;
+  ZipEntrySpec bzip2 = fileEntry("keep.txt", "b");
+  bzip2.method = 12;
+  struct Case {
+    ZipEntrySpec entry;
+    std::string name;
+  } cases[] = {
+      {fileEntry("data", "a file where a directory is"), "data"},
+      {fileEntry("keep.txt/x", "below a file"), "keep.txt/x"},
+      {encrypted, "a.txt"},
+      {bzip2, "keep.txt"},
+  };
+  for (const Case& c : cases)
+    expectRolledBack({fileEntry("a.txt", "new a"), fileEntry("n.txt", "n"), c.entry},
+                     "tavo_updater: cikarma hatasi: " + c.name + "\n");
+}
+
+TEST(Rollback, UnsafeNamesAreNeverWritten) {
+  const char* names[] = {"../evil.txt", "..\\evil.txt", "bin/../../evil.txt", "/evil.txt",
+                         "\\evil.txt", "C:evil.txt", "a.txt:stream", "CON", "bin/nul.txt",
+                         "com1.log", "LPT9", "_guncelleme_yedek/a.txt",
+                         "_GUNCELLEME_YEDEK\\a.txt", "../evildir/", "a<b>.txt",
+                         "trailing. "};
+  for (const char* name : names) {
+    ZipEntrySpec evil = fileEntry(name, "evil");
+    evil.flags = 0x800;  // kept byte for byte, not read as CP437
+    expectRolledBack({fileEntry("a.txt", "new a"), evil, fileEntry("later.txt", "never")},
+                     std::string("tavo_updater: gecersiz girdi adi: ") + name + "\n");
+  }
+}
+
+TEST(Rollback, ARepeatedNameRestoresTheContentFromBeforeTheRun) {
+  ZipEntrySpec broken = fileEntry("z.txt", "z");
+  broken.crc = 1;
+  expectRolledBack({fileEntry("a.txt", "v2"), fileEntry("a.txt", "v3"), fileEntry("n.txt", "n1"),
+                    fileEntry("n.txt", "n2"), broken},
+                   "tavo_updater: cikarma hatasi: z.txt\n");
+
+  Scene s = makeScene(installed);
+  std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "v2"), fileEntry("a.txt", "v3"),
+                                              fileEntry("n.txt", "n1"), fileEntry("n.txt", "n2")}));
+  RunResult r = runUpdater(argsFor(s, zip), s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(fileContent(s.inst + "/a.txt"), "v3");
+  EXPECT_EQ(fileContent(s.inst + "/n.txt"), "n2");
+  removeScratchDir(s.root);
+}
+
+TEST(Rollback, ABackupThatFailsStopsBeforeTheFileIsReplaced) {
+  // A file where the backup needs a directory makes the backup copy fail.
+  Scene s = makeScene(installed);
+  putFile(s.inst + "/_guncelleme_yedek/bin", "in the way");
+  std::string zip = putArchive(
+      s, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"),
+                     fileEntry("later.txt", "never")}));
+  RunResult r = runUpdater(argsFor(s, zip), s.root);
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.out, rolledBack);
+  EXPECT_EQ(r.err, "tavo_updater: yedek alinamadi: bin/lib.dll\n");
+  EXPECT_EQ(treeOf(s.inst), installed);
+  removeScratchDir(s.root);
+}
+
+TEST(Relaunch, StartsTheExecutableInHedefWithOnlyItsPath) {
+  struct Case {
+    const char* what;
+    bool relative;
+    bool fail;
+  } cases[] = {{"absolute", false, false}, {"relative", true, false}, {"after rollback", false, true}};
+  for (const Case& c : cases) {
+    Scene s = makeScene(installed);
+    std::string recorder = placeRecorder(s);
+    ZipEntrySpec last = fileEntry("z.txt", "z");
+    if (c.fail) last.crc = 1;
+    std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "new a"), last}));
+    std::string exe = c.relative ? spell("app/" + fs::path(recorder).filename().string())
+                                 : spell(recorder);
+    std::vector<std::string> args = argsFor(s, zip);
+    args.insert(args.end(), {"--exe", exe});
+    RunResult r = runUpdater(args, s.root);
+    EXPECT_EQ(r.code, c.fail ? 4 : 0) << c.what;
+    EXPECT_EQ(launchRecord(s), expectedRecord(exe, spell(s.inst))) << c.what;
+    removeScratchDir(s.root);
+  }
+}
+
+TEST(Relaunch, NothingStartsForAMissingOrDirectoryExe) {
+  for (const char* exe : {"app/missing", "app"}) {
+    Scene s = makeScene({});
+    placeRecorder(s);
+    std::vector<std::string> args = argsFor(s, putArchive(s, buildZipOf({})));
+    args.insert(args.end(), {"--exe", spell(exe)});
+    RunResult r = runUpdater(args, s.root);
+    EXPECT_EQ(r.code, 0) << exe;
+    EXPECT_EQ(r.err, "") << exe;
+    EXPECT_TRUE(notLaunched(s)) << exe;
+    removeScratchDir(s.root);
+  }
+}
+
+TEST(HostWait, WaitsForALiveHostThenPauses) {
+  Scene s = makeScene({});
+  std::string pidFile = s.root + "/pid", goFile = s.root + "/go";
+  int helper = startHelper("sleeper", {spell(pidFile), spell(goFile), "1500"});
+  ASSERT_TRUE(waitForFile(pidFile, 60));
+  std::string pid = fileContent(pidFile);
+  pid = pid.substr(0, pid.find_first_of("\r\n"));
+  std::vector<std::string> args = argsFor(s, putArchive(s, buildZipOf({})));
+  args.insert(args.end(), {"--pid", pid});
+  double go = monotonicSeconds();
+  putFile(goFile, "");
+  RunResult r = runUpdater(args, s.root);
+  // The host lives at least 1.5 s after "go"; then comes the 0.4 s pause.
+  EXPECT_GE(monotonicSeconds() - go, 1.9);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  waitHelper(helper);
+
+  for (const std::string& gone : {pid, std::string("0"), std::string("abc"), std::string("")}) {
+    RunResult again = runUpdater({"--zip", args[1], "--hedef", args[3], "--pid", gone}, s.root);
+    EXPECT_EQ(again.code, 0) << gone;
+    EXPECT_GE(again.seconds, 0.4) << gone;
+  }
+  removeScratchDir(s.root);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+  E2eConfig config;
+  if (!parseE2eConfig(argc, argv, &config)) {
+    std::fprintf(stderr,
+                 "usage: e2e_test --updater PATH --helpers DIR [--prefix WORD]... "
+                 "[--paths posix|wine]\n");
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}
