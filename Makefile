@@ -1,5 +1,5 @@
 # Entry points only; CMake does the building.
-.PHONY: deps build demo test windows
+.PHONY: deps build demo test windows bench fuzz
 
 deps:
 	scripts/deps.sh
@@ -15,3 +15,10 @@ test: deps build
 
 windows: deps
 	scripts/build-windows.sh
+
+bench: deps build
+	scripts/bench.sh
+
+# FUZZ_SECONDS sets how long the fuzzer runs.
+fuzz: deps
+	scripts/fuzz.sh $(or $(FUZZ_SECONDS),60)

@@ -1,8 +1,14 @@
 #!/bin/sh
-# Runs every test suite: the native one, then the Windows build under Wine.
+# Runs every test suite: native, sanitizer build and fuzzing when present,
+# then the Windows build under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 ctest --test-dir build/native --output-on-failure -j "$(nproc)"
-if [ -x scripts/test-windows.sh ]; then
-  scripts/test-windows.sh
+for stage in scripts/test-sanitizers.sh scripts/test-windows.sh; do
+  if [ -x "$stage" ]; then
+    "$stage"
+  fi
+done
+if [ -x scripts/fuzz.sh ]; then
+  scripts/fuzz.sh 60
 fi
