@@ -1,0 +1,45 @@
+// Test helper standing in for an application that still holds one of its
+// files: opens <file> for reading with the sharing <share> ("none", "r" or
+// "rw"), writes <readyfile>, waits until <stopfile> exists, then closes it.
+#define WIN32_LEAN_AND_MEAN
+// libstdc++ may have defined it already.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool shareMode(const char* name, DWORD* mode) {
+  if (std::strcmp(name, "none") == 0) *mode = 0;
+  else if (std::strcmp(name, "r") == 0) *mode = FILE_SHARE_READ;
+  else if (std::strcmp(name, "rw") == 0) *mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  else return false;
+  return true;
+}
+
+bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  DWORD share = 0;
+  if (argc != 5 || !shareMode(argv[2], &share)) {
+    std::fputs("usage: file_holder <file> none|r|rw <readyfile> <stopfile>\n", stderr);
+    return 2;
+  }
+  HANDLE h = CreateFileA(argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 1;
+  HANDLE ready = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (ready == INVALID_HANDLE_VALUE) return 1;
+  CloseHandle(ready);
+  // Bounded, so that a test that dies early does not leave it behind.
+  for (int waited = 0; waited < 120000 && !exists(argv[4]); waited += 10) Sleep(10);
+  CloseHandle(h);
+  return 0;
+}
