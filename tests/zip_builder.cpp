@@ -62,56 +62,56 @@ std::string deflateRaw(const std::string& data) {
   return out;
 }
 
-std::string buildZip(const ZipArchiveSpec& spec) {
+std::string buildZip(const ZipArchiveSpec& archive) {
   std::string out, central;
-  for (const ZipEntrySpec& e : spec.entries) {
+  for (const ZipEntrySpec& e : archive.entries) {
     Prepared p = prepare(e);
     std::uint64_t offset = out.size();
-    std::string localExtra = spec.zip64 ? zip64Extra(p, 0, false) : "";
+    std::string localExtra = archive.zip64 ? zip64Extra(p, 0, false) : "";
     put32(&out, 0x04034b50);
-    put16(&out, spec.zip64 ? 45 : 20);
+    put16(&out, archive.zip64 ? 45 : 20);
     put16(&out, e.flags);
     put16(&out, e.method);
     put16(&out, e.dosTime);
     put16(&out, e.dosDate);
     put32(&out, p.crc);
-    put32(&out, spec.zip64 ? 0xFFFFFFFF : p.compressedSize);
-    put32(&out, spec.zip64 ? 0xFFFFFFFF : p.size);
+    put32(&out, archive.zip64 ? 0xFFFFFFFF : p.compressedSize);
+    put32(&out, archive.zip64 ? 0xFFFFFFFF : p.size);
     put16(&out, std::uint32_t(e.name.size()));
     put16(&out, std::uint32_t(localExtra.size()));
     out += e.name + localExtra + p.payload;
 
-    std::string extra = (spec.zip64 ? zip64Extra(p, offset, true) : "") + e.centralExtra;
+    std::string extra = (archive.zip64 ? zip64Extra(p, offset, true) : "") + e.centralExtra;
     put32(&central, 0x02014b50);
     put16(&central, e.madeBy);
-    put16(&central, spec.zip64 ? 45 : 20);
+    put16(&central, archive.zip64 ? 45 : 20);
     put16(&central, e.flags);
     put16(&central, e.method);
     put16(&central, e.dosTime);
     put16(&central, e.dosDate);
     put32(&central, p.crc);
-    put32(&central, spec.zip64 ? 0xFFFFFFFF : p.compressedSize);
-    put32(&central, spec.zip64 ? 0xFFFFFFFF : p.size);
+    put32(&central, archive.zip64 ? 0xFFFFFFFF : p.compressedSize);
+    put32(&central, archive.zip64 ? 0xFFFFFFFF : p.size);
     put16(&central, std::uint32_t(e.name.size()));
     put16(&central, std::uint32_t(extra.size()));
     put16(&central, 0);
     put16(&central, e.diskStart);
     put16(&central, 0);
     put32(&central, e.externalAttributes);
-    put32(&central, spec.zip64 ? 0xFFFFFFFF : std::uint32_t(offset));
+    put32(&central, archive.zip64 ? 0xFFFFFFFF : std::uint32_t(offset));
     central += e.name + extra;
   }
   std::uint64_t centralOffset = out.size();
   out += central;
-  std::uint16_t count = spec.entryCount ? *spec.entryCount : std::uint16_t(spec.entries.size());
-  if (spec.zip64) {
+  std::uint16_t count = archive.entryCount ? *archive.entryCount : std::uint16_t(archive.entries.size());
+  if (archive.zip64) {
     std::uint64_t endOffset = out.size();
     put32(&out, 0x06064b50);
     put64(&out, 44);
     put16(&out, 45);
     put16(&out, 45);
-    put32(&out, spec.diskNumber);
-    put32(&out, spec.centralDirectoryDisk);
+    put32(&out, archive.diskNumber);
+    put32(&out, archive.centralDirectoryDisk);
     put64(&out, count);
     put64(&out, count);
     put64(&out, central.size());
@@ -122,20 +122,20 @@ std::string buildZip(const ZipArchiveSpec& spec) {
     put32(&out, 1);
   }
   put32(&out, 0x06054b50);
-  put16(&out, spec.diskNumber);
-  put16(&out, spec.centralDirectoryDisk);
-  put16(&out, spec.zip64 ? 0xFFFF : count);
-  put16(&out, spec.zip64 ? 0xFFFF : count);
-  put32(&out, spec.zip64 ? 0xFFFFFFFF : std::uint32_t(central.size()));
-  put32(&out, spec.zip64 ? 0xFFFFFFFF : std::uint32_t(centralOffset));
+  put16(&out, archive.diskNumber);
+  put16(&out, archive.centralDirectoryDisk);
+  put16(&out, archive.zip64 ? 0xFFFF : count);
+  put16(&out, archive.zip64 ? 0xFFFF : count);
+  put32(&out, archive.zip64 ? 0xFFFFFFFF : std::uint32_t(central.size()));
+  put32(&out, archive.zip64 ? 0xFFFFFFFF : std::uint32_t(centralOffset));
   put16(&out, 0);
   return out;
 }
 
 ZipArchiveSpec archiveOf(const std::vector<ZipEntrySpec>& entries) {
-  ZipArchiveSpec spec;
-  spec.entries = entries;
-  return spec;
+  ZipArchiveSpec archive;
+  archive.entries = entries;
+  return archive;
 }
 
 std::string buildZipOf(const std::vector<ZipEntrySpec>& entries) {

@@ -35,7 +35,7 @@ struct ZipArchiveSpec {
 };
 
 // The archive's bytes.
-std::string buildZip(const ZipArchiveSpec& spec);
+std::string buildZip(const ZipArchiveSpec& archive);
 
 // An ordinary archive of `entries`.
 std::string buildZipOf(const std::vector<ZipEntrySpec>& entries);

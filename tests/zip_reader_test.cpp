@@ -73,9 +73,9 @@ TEST(OpenArchive, AcceptsEmptyAndZip64Archives) {
   EXPECT_EQ(entryCount(empty.z), 0u);
   finish(&empty);
 
-  ZipArchiveSpec spec = archiveOf({fileEntry("a.txt", "sixty-four"), fileEntry("b/c.txt", "")});
-  spec.zip64 = true;
-  Opened o = openBytes(buildZip(spec));
+  ZipArchiveSpec archive = archiveOf({fileEntry("a.txt", "sixty-four"), fileEntry("b/c.txt", "")});
+  archive.zip64 = true;
+  Opened o = openBytes(buildZip(archive));
   ASSERT_NE(o.z, nullptr);
   EXPECT_EQ(entryCount(o.z), 2u);
   EXPECT_TRUE(extractEntry(o.z, 0, o.dir + "\\a.txt"));
