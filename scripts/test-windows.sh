@@ -1,0 +1,65 @@
+#!/bin/sh
+# Builds the Windows executable and runs under wine, in a prefix of its own:
+# the cross-built unit tests, the end-to-end scenarios of the native run and
+# the cases only Windows shows (the runners are native programs).
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+scripts/build-windows.sh
+[ -x build/native/e2e_test ] && [ -x build/native/e2e_windows_test ] || scripts/build-native.sh
+
+export WINEPREFIX="$root/build/wine-prefix" WINEDEBUG=-all
+results="$root/build/wine-results"
+rm -rf "$results"
+mkdir -p "$results"
+
+# Stops this prefix's server only, however the run ends.
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'exit 130' INT TERM
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+# A persistent server makes each process start in milliseconds. The first
+# process starts wine's background services, which keep its standard
+# streams: give them /dev/null, not a test runner's pipes.
+wineserver -p
+wine cmd /c exit </dev/null >/dev/null 2>&1
+
+status=0
+# suite NAME REPORT COMMAND...: runs one GoogleTest program, which writes
+# its report to $results/NAME.xml, spelt REPORT for it.
+suite() {
+  name=$1
+  report=$2
+  shift 2
+  echo "== $name"
+  "$@" --gtest_output="xml:$report" || status=1
+}
+
+win="$root/build/windows"
+e2e="--updater $win/tavo_updater.exe --helpers $win --prefix wine --paths wine"
+# The C runtime under wine only takes a zone from TZ that is set before the
+# process starts; the time tests use this POSIX-style zone.
+suite wine_unit_tests "Z:$(echo "$results/wine_unit_tests.xml" | tr / '\\')" \
+  env TZ=EST5EDT wine "$win/unit_tests.exe"
+# shellcheck disable=SC2086
+suite wine_e2e "$results/wine_e2e.xml" build/native/e2e_test $e2e
+# shellcheck disable=SC2086
+suite wine_e2e_windows "$results/wine_e2e_windows.xml" build/native/e2e_windows_test $e2e
+
+# One closing line over the three suites.
+passed=0
+failed=0
+for report in "$results"/*.xml; do
+  line=$(grep -m1 '<testsuites ' "$report" || true)
+  tests=$(echo "$line" | sed -n 's/.* tests="\([0-9]*\)".*/\1/p')
+  failures=$(echo "$line" | sed -n 's/.* failures="\([0-9]*\)".*/\1/p')
+  disabled=$(echo "$line" | sed -n 's/.* disabled="\([0-9]*\)".*/\1/p')
+  passed=$((passed + ${tests:-0} - ${failures:-0} - ${disabled:-0}))
+  failed=$((failed + ${failures:-0}))
+done
+echo "wine: $passed passed, $failed failed"
+[ "$failed" -eq 0 ] || status=1
+exit "$status"
