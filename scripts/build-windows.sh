@@ -17,13 +17,12 @@ SUDO=""
 # of their own, so that apt-get source finds libzip on the same mirrors.
 enable_source_lines() {
   list=/etc/apt/sources.list.d/tavo-deb-src.sources
-  [ -f "$list" ] && return 0
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$list" >/dev/null
+    [ -f "$list" ] ||
+      sed 's/^Types:.*/Types: deb-src/' /etc/apt/sources.list.d/debian.sources | $SUDO tee "$list" >/dev/null
   elif [ -f /etc/apt/sources.list ] && grep -q '^deb ' /etc/apt/sources.list; then
     list=/etc/apt/sources.list.d/tavo-deb-src.list
-    [ -f "$list" ] && return 0
-    sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee "$list" >/dev/null
+    [ -f "$list" ] || sed -n 's/^deb /deb-src /p' /etc/apt/sources.list | $SUDO tee "$list" >/dev/null
   else
     echo "build-windows: no Debian apt sources to derive source lines from" >&2
     exit 1
@@ -47,8 +46,10 @@ build_libzip() {
     -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF \
     -DZLIB_INCLUDE_DIR=/usr/x86_64-w64-mingw32/include \
     -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a \
-    --no-warn-unused-cli -Wno-dev >/dev/null
-  # Its ANSI file source prints harmless pointer-type warnings.
+    --no-warn-unused-cli -Wno-dev >"$deps/libzip-configure.log" 2>&1 ||
+    { cat "$deps/libzip-configure.log" >&2; exit 1; }
+  # Configuring warns that AES is off, as intended; its ANSI file source
+  # prints harmless pointer-type warnings: both stay in the logs.
   cmake --build "$deps/libzip-build" -j "$jobs" >"$deps/libzip-build.log" 2>&1 ||
     { cat "$deps/libzip-build.log" >&2; exit 1; }
   cmake --install "$deps/libzip-build" >/dev/null
