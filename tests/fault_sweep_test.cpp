@@ -1,0 +1,230 @@
+// The installation and rollback with one failing platform call at a time:
+// for every operation and every k, the k-th call fails, and the run must
+// still keep every file of the installation whole (old content or the
+// archive's), put it back after a rollback, and keep the backup exactly
+// when a restore failed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+#include "platform_faulty.h"
+#include "run.h"
+#include "scratch.h"
+#include "zip_builder.h"
+
+namespace {
+
+typedef std::map<std::string, std::string> Tree;
+
+const std::string banner = "Tavonu guncelleme kuruluyor...\n";
+const std::string succeeded = banner + "Guncelleme tamam.\n";
+const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
+const std::string backupDirName = "_guncelleme_yedek";
+
+std::string bytes(std::size_t n, char seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = char(seed + i * 7 + (i >> 9));
+  return s;
+}
+
+const Tree installed = {
+    {"a.txt", "old a"},
+    {"bin", "<dir>"},
+    {"bin/lib.dll", bytes(300000, 'o')},
+    {"bin/keep.txt", "untouched"},
+    {"conf", "<dir>"},
+    {"conf/settings.ini", "old settings"},
+    {"data", "<dir>"},
+};
+
+// Overwrites (one of them large, so it takes several writes), new files,
+// directories, a repeated name and the updater's own executable.
+std::vector<ZipEntrySpec> updateEntries() {
+  return {dirEntry("docs/"),
+          fileEntry("a.txt", "new a"),
+          fileEntry("bin/lib.dll", bytes(600000, 'n')),
+          fileEntry("bin/new.dll", "brand new"),
+          fileEntry("docs/readme.txt", "read me"),
+          fileEntry("sub/deeper/x.txt", "deep"),
+          fileEntry("a.txt", "newer a"),
+          fileEntry("tavo_updater.exe", "SELF"),
+          fileEntry("conf/settings.ini", "new settings")};
+}
+
+// The same update with a last entry that fails its CRC check after it has
+// been written over an existing file, so every run ends in a rollback.
+std::vector<ZipEntrySpec> failingEntries() {
+  std::vector<ZipEntrySpec> entries = updateEntries();
+  entries.pop_back();
+  ZipEntrySpec broken = fileEntry("conf/settings.ini", "broken settings");
+  broken.crc = 1;
+  entries.push_back(broken);
+  return entries;
+}
+
+const Tree updated = {
+    {"a.txt", "newer a"},
+    {"bin", "<dir>"},
+    {"bin/lib.dll", bytes(600000, 'n')},
+    {"bin/keep.txt", "untouched"},
+    {"bin/new.dll", "brand new"},
+    {"conf", "<dir>"},
+    {"conf/settings.ini", "new settings"},
+    {"data", "<dir>"},
+    {"docs", "<dir>"},
+    {"docs/readme.txt", "read me"},
+    {"sub", "<dir>"},
+    {"sub/deeper", "<dir>"},
+    {"sub/deeper/x.txt", "deep"},
+};
+
+struct Outcome {
+  int code;
+  std::string hedef;
+  std::string out, err;
+  Tree inst, backup, outside;
+};
+
+// Splits a tree of the scratch root into installation, backup and the rest.
+void splitTree(const Tree& all, Outcome* o) {
+  const std::string instPrefix = "inst/", backupPrefix = "inst/" + backupDirName;
+  for (const auto& entry : all) {
+    const std::string& path = entry.first;
+    if (path.rfind(backupPrefix, 0) == 0) o->backup[path.substr(5)] = entry.second;
+    else if (path.rfind(instPrefix, 0) == 0) o->inst[path.substr(5)] = entry.second;
+    else if (path != "inst") o->outside[path] = entry.second;
+  }
+}
+
+Outcome runWithFault(const std::vector<ZipEntrySpec>& entries, FaultOp op, int k) {
+  std::string root = makeScratchDir();
+  for (const auto& entry : installed)
+    if (entry.second != "<dir>") putFile(root + "/inst/" + entry.first, entry.second);
+  std::filesystem::create_directories(root + "/inst/data");
+  writeBytes(root + "/u.zip", buildZipOf(entries));
+  std::string zip = root + "/u.zip", hedef = root + "/inst";
+  const char* argv[] = {"tavo_updater", "--zip", zip.c_str(), "--hedef", hedef.c_str()};
+
+  armFault(op, k);
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Outcome o;
+  o.hedef = hedef;
+  o.code = runUpdate(5, argv);
+  std::fflush(nullptr);
+  o.out = testing::internal::GetCapturedStdout();
+  o.err = testing::internal::GetCapturedStderr();
+  splitTree(treeOf(root), &o);
+  removeScratchDir(root);
+  return o;
+}
+
+// Every content a file may hold after a run: its old one (or none) and
+// every version the archive carries for it.
+std::set<std::string> allowedContents(const std::string& path,
+                                      const std::vector<ZipEntrySpec>& entries) {
+  std::set<std::string> allowed;
+  auto old = installed.find(path);
+  allowed.insert(old == installed.end() ? "<missing>" : old->second);
+  for (const ZipEntrySpec& e : entries)
+    if (e.name == path) allowed.insert(e.data);
+  return allowed;
+}
+
+bool isFailureLine(const std::string& line, const std::vector<ZipEntrySpec>& entries) {
+  for (const char* kind : {"cikarma hatasi: ", "yedek alinamadi: "})
+    for (const ZipEntrySpec& e : entries)
+      if (line == std::string("tavo_updater: ") + kind + e.name + "\n") return true;
+  return false;
+}
+
+// Checks the promise for one run; `what` names the fault.
+void checkOutcome(const Outcome& o, const std::vector<ZipEntrySpec>& entries, FaultOp op,
+                  const std::string& what) {
+  SCOPED_TRACE(what);
+  EXPECT_EQ(o.outside, (Tree{{"u.zip", buildZipOf(entries)}})) << "written outside hedef";
+  for (const auto& entry : o.inst) {
+    if (entry.second == "<dir>") continue;
+    std::set<std::string> allowed = allowedContents(entry.first, entries);
+    bool restoreFailed = o.err.find("geri alma tamamlanamadi") != std::string::npos;
+    // A file whose restore failed may hold anything; its backup must be whole.
+    if (!allowed.count(entry.second) && !(restoreFailed && installed.count(entry.first)))
+      ADD_FAILURE() << entry.first << " holds neither its old nor a new content";
+  }
+  bool removalFailed = op == FaultOp::removeTree && faultInjected();
+  if (o.code == 0) {
+    EXPECT_EQ(o.out, succeeded);
+    EXPECT_EQ(o.err, "");
+    Tree expected = updated;
+    // A directory entry whose creation failed is not noticed.
+    if (op == FaultOp::createDirectory && !o.inst.count("docs")) expected.erase("docs");
+    EXPECT_EQ(o.inst, expected);
+    EXPECT_EQ(!o.backup.empty(), removalFailed) << "backup kept exactly when its removal failed";
+    return;
+  }
+  ASSERT_EQ(o.code, 4) << o.err;
+  EXPECT_EQ(o.out, rolledBack);
+  std::string first = o.err.substr(0, o.err.find('\n') + 1);
+  EXPECT_TRUE(isFailureLine(first, entries)) << o.err;
+  std::string rest = o.err.substr(first.size());
+  if (!rest.empty()) {
+    EXPECT_EQ(op, FaultOp::copyFileOver) << "only a restore copy may leave the backup";
+    EXPECT_EQ(rest, "tavo_updater: geri alma tamamlanamadi, yedek korundu: " + o.hedef + "\\" +
+                        backupDirName + "\n");
+    // Whatever did not come back is in the backup with its old content.
+    for (const auto& entry : installed) {
+      if (entry.second == "<dir>") continue;
+      auto now = o.inst.find(entry.first);
+      auto saved = o.backup.find(backupDirName + "/" + entry.first);
+      bool inPlace = now != o.inst.end() && now->second == entry.second;
+      bool inBackup = saved != o.backup.end() && saved->second == entry.second;
+      EXPECT_TRUE(inPlace || inBackup) << entry.first << " lost";
+    }
+    return;
+  }
+  EXPECT_EQ(!o.backup.empty(), removalFailed) << "backup kept exactly when its removal failed";
+  Tree back = o.inst;
+  for (auto it = back.begin(); it != back.end();) {
+    bool createdDir = it->second == "<dir>" && !installed.count(it->first);
+    // A delete that failed leaves that one new file behind; nothing reports it.
+    bool leftNew = op == FaultOp::removeFile && !installed.count(it->first);
+    it = createdDir || leftNew ? back.erase(it) : std::next(it);
+  }
+  EXPECT_EQ(back, installed);
+}
+
+// Sweeps every operation and every k; returns the number of faults injected.
+int sweep(const std::vector<ZipEntrySpec>& entries, int expectedCleanCode) {
+  Outcome clean = runWithFault(entries, FaultOp::count, 0);
+  EXPECT_EQ(clean.code, expectedCleanCode) << clean.err;
+  checkOutcome(clean, entries, FaultOp::count, "no fault");
+  int injected = 0;
+  for (int op = 0; op < int(FaultOp::count); ++op) {
+    int k = 1;
+    for (;; ++k) {
+      Outcome o = runWithFault(entries, FaultOp(op), k);
+      if (!faultInjected()) break;
+      ++injected;
+      checkOutcome(o, entries, FaultOp(op),
+                   std::string(faultOpName(FaultOp(op))) + " call " + std::to_string(k));
+    }
+    std::printf("  %s: %d\n", faultOpName(FaultOp(op)), k - 1);
+  }
+  return injected;
+}
+
+TEST(FaultSweep, AnUpdateThatWouldSucceed) {
+  int injected = sweep(updateEntries(), 0);
+  std::printf("fault sweep, succeeding update: %d faults injected\n", injected);
+  EXPECT_GT(injected, 20);
+}
+
+TEST(FaultSweep, AnUpdateThatRollsBack) {
+  int injected = sweep(failingEntries(), 4);
+  std::printf("fault sweep, rolled-back update: %d faults injected\n", injected);
+  EXPECT_GT(injected, 20);
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// The fault-injecting platform layer for tests: every operation of
+// platform.h, passed through to a second build of the POSIX file whose
+// functions carry a "real_" prefix, with a counter per operation and one
+// armed fault.
+#include "platform_faulty.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform.h"
+
+std::string real_systemPath(const std::string& path);
+bool real_pathAttributes(const std::string& path, bool* isDirectory);
+bool real_createDirectory(const std::string& path);
+bool real_copyFileOver(const std::string& from, const std::string& to);
+bool real_removeFile(const std::string& path);
+bool real_removeTree(const std::string& path);
+bool real_fileIdentity(const std::string& path, std::string* identity);
+OutputFile real_createOutputFile(const std::string& path);
+bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
+bool real_closeOutputFile(OutputFile file);
+bool real_setFileTimes(const std::string& path, std::time_t when);
+bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
+bool real_startProcess(const std::string& exe, const std::string& workDir);
+
+namespace {
+
+struct FaultState {
+  int calls[int(FaultOp::count)] = {};
+  FaultOp op = FaultOp::count;
+  int k = 0;
+  bool injected = false;
+};
+
+FaultState state;
+
+// Counts the call; true when this is the one that must fail.
+bool failsNow(FaultOp op) {
+  int n = ++state.calls[int(op)];
+  if (op != state.op || n != state.k) return false;
+  state.injected = true;
+  return true;
+}
+
+}  // namespace
+
+const char* faultOpName(FaultOp op) {
+  static const char* const names[] = {"createDirectory", "copyFileOver",     "removeFile",
+                                      "createOutputFile", "writeOutputFile", "closeOutputFile",
+                                      "setFileTimes",     "removeTree"};
+  return op < FaultOp::count ? names[int(op)] : "none";
+}
+
+void armFault(FaultOp op, int k) { state = FaultState{{}, op, k, false}; }
+
+int callsOf(FaultOp op) { return state.calls[int(op)]; }
+
+bool faultInjected() { return state.injected; }
+
+std::string systemPath(const std::string& path) { return real_systemPath(path); }
+
+bool pathAttributes(const std::string& path, bool* isDirectory) {
+  return real_pathAttributes(path, isDirectory);
+}
+
+bool createDirectory(const std::string& path) {
+  return !failsNow(FaultOp::createDirectory) && real_createDirectory(path);
+}
+
+bool copyFileOver(const std::string& from, const std::string& to) {
+  if (!failsNow(FaultOp::copyFileOver)) return real_copyFileOver(from, to);
+  // Half a copy, as when the disk fills up during it.
+  struct stat st;
+  std::string target = real_systemPath(to);
+  if (real_copyFileOver(from, to) && stat(target.c_str(), &st) == 0 &&
+      truncate(target.c_str(), st.st_size / 2) != 0)
+    return false;
+  return false;
+}
+
+bool removeFile(const std::string& path) {
+  return !failsNow(FaultOp::removeFile) && real_removeFile(path);
+}
+
+bool removeTree(const std::string& path) {
+  return !failsNow(FaultOp::removeTree) && real_removeTree(path);
+}
+
+bool fileIdentity(const std::string& path, std::string* identity) {
+  return real_fileIdentity(path, identity);
+}
+
+OutputFile createOutputFile(const std::string& path) {
+  return failsNow(FaultOp::createOutputFile) ? invalidHandle : real_createOutputFile(path);
+}
+
+bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+  if (!failsNow(FaultOp::writeOutputFile)) return real_writeOutputFile(file, data, size);
+  real_writeOutputFile(file, data, size / 2);
+  return false;
+}
+
+bool closeOutputFile(OutputFile file) {
+  bool closed = real_closeOutputFile(file);
+  return !failsNow(FaultOp::closeOutputFile) && closed;
+}
+
+bool setFileTimes(const std::string& path, std::time_t when) {
+  return !failsNow(FaultOp::setFileTimes) && real_setFileTimes(path, when);
+}
+
+bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
+  return real_waitForProcess(pid, milliseconds);
+}
+
+void sleepMilliseconds(unsigned) {}
+
+bool startProcess(const std::string& exe, const std::string& workDir) {
+  return real_startProcess(exe, workDir);
+}

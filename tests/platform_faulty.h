@@ -1,0 +1,33 @@
+// Control of the fault-injecting platform layer: it passes every call to the
+// real POSIX operations, counts the calls of each operation, and can make
+// the k-th call of one operation fail.
+#ifndef TAVO_TESTS_PLATFORM_FAULTY_H
+#define TAVO_TESTS_PLATFORM_FAULTY_H
+
+enum class FaultOp {
+  createDirectory,
+  copyFileOver,
+  removeFile,
+  createOutputFile,
+  writeOutputFile,
+  closeOutputFile,
+  setFileTimes,
+  removeTree,
+  count
+};
+
+const char* faultOpName(FaultOp op);
+
+// Clears the counters; with k > 0 the k-th call of `op` from now on fails.
+// A failing copy or write leaves half of its data behind, as a full disk
+// would; a failing close closes the file; the others change nothing.
+void armFault(FaultOp op, int k);
+
+// Calls of `op` since the last armFault.
+int callsOf(FaultOp op);
+
+// True when the armed fault has been injected.
+bool faultInjected();
+
+// The pause of the host wait is skipped, so that in-process runs are quick.
+#endif

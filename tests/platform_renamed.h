@@ -1,0 +1,22 @@
+// Forced into a second build of the POSIX platform file, so that its
+// operations keep their behaviour under other names and the fault-injecting
+// layer can take the real names and pass every call through.
+#ifndef TAVO_TESTS_PLATFORM_RENAMED_H
+#define TAVO_TESTS_PLATFORM_RENAMED_H
+
+#define systemPath real_systemPath
+#define pathAttributes real_pathAttributes
+#define createDirectory real_createDirectory
+#define copyFileOver real_copyFileOver
+#define removeFile real_removeFile
+#define removeTree real_removeTree
+#define fileIdentity real_fileIdentity
+#define createOutputFile real_createOutputFile
+#define writeOutputFile real_writeOutputFile
+#define closeOutputFile real_closeOutputFile
+#define setFileTimes real_setFileTimes
+#define waitForProcess real_waitForProcess
+#define sleepMilliseconds real_sleepMilliseconds
+#define startProcess real_startProcess
+
+#endif
