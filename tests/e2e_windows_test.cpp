@@ -75,8 +75,8 @@ TEST_F(WindowsOnly, AFileHeldOpenByAnotherProcessFailsTheRun) {
     Scene s;
     install(s, installed);
     std::string ready = s.root + "/ready", stop = s.root + "/stop";
-    int holder = startHelper("file_holder", {spell(s.inst + "/a.txt"), c.share, spell(ready),
-                                             spell(stop)});
+    int holder =
+        startHelper("file_holder", {spell(s.inst + "/a.txt"), c.share, spell(ready), spell(stop)});
     ASSERT_TRUE(waitForFile(ready, 60)) << c.share;
     RunResult r = update(s, {fileEntry("new.txt", "new"), fileEntry("a.txt", "new a"),
                              fileEntry("later.txt", "never")});
@@ -148,10 +148,10 @@ TEST_F(WindowsOnly, NamesDifferingInCaseShareOneBackup) {
 // command line; unflagged names that are valid UTF-8 are kept as they are.
 TEST_F(WindowsOnly, NonAsciiInstallationDirectoryAndNames) {
   Scene s;
-  s.inst = s.root + "/Kurulum \xC4\x9E\xC3\xBC";  // "Kurulum Ğü"
-  install(s, {{"\xC5\x9F" "ey.txt", "old"}});     // "şey.txt"
+  s.inst = s.root + "/Kurulum \xC4\x9E\xC3\xBC";                         // "Kurulum Ğü"
+  install(s, {{"\305\237ey.txt", "old"}});                               // "şey.txt"
   ZipEntrySpec unflagged = fileEntry("d\xC3\xB6nem/\xC4\xB1.txt", "i");  // "dönem/ı.txt"
-  ZipEntrySpec flagged = fileEntry("\xC5\x9F" "ey.txt", "new");
+  ZipEntrySpec flagged = fileEntry("\305\237ey.txt", "new");
   flagged.flags = 0x800;
   RunResult r = update(s, {unflagged, flagged});
   EXPECT_EQ(r.code, 0);
@@ -159,7 +159,35 @@ TEST_F(WindowsOnly, NonAsciiInstallationDirectoryAndNames) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(treeOf(s.inst), (Tree{{"d\xC3\xB6nem", "<dir>"},
                                   {"d\xC3\xB6nem/\xC4\xB1.txt", "i"},
-                                  {"\xC5\x9F" "ey.txt", "new"}}));
+                                  {"\305\237ey.txt", "new"}}));
+}
+
+// The string as the version resource stores it: UTF-16LE, ended by a zero.
+std::string utf16(const std::string& ascii) {
+  std::string result;
+  for (char c : ascii) result += {c, '\0'};
+  return result + std::string(2, '\0');
+}
+
+// The resources are in the file: the manifest as text, the version strings
+// as UTF-16 key and value pairs.
+TEST_F(WindowsOnly, TheExecutableCarriesItsManifestAndVersion) {
+  std::string exe = fileContent(e2eConfig().updater);
+  const std::string manifest[] = {
+      "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
+      ">UTF-8</activeCodePage>"};
+  for (const std::string& text : manifest) EXPECT_NE(exe.find(text), std::string::npos) << text;
+  const std::pair<std::string, std::string> version[] = {{"ProductName", "Tavonu"},
+                                                         {"FileVersion", TAVO_PROJECT_VERSION},
+                                                         {"ProductVersion", TAVO_PROJECT_VERSION},
+                                                         {"OriginalFilename", "tavo_updater.exe"}};
+  for (const auto& entry : version) {
+    std::string::size_type key = exe.find(utf16(entry.first));
+    ASSERT_NE(key, std::string::npos) << entry.first;
+    // The value follows its key, aligned to four bytes.
+    std::string::size_type value = exe.find(utf16(entry.second), key + utf16(entry.first).size());
+    EXPECT_LE(value, key + utf16(entry.first).size() + 2) << entry.first;
+  }
 }
 
 }  // namespace

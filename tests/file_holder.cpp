@@ -14,10 +14,14 @@
 namespace {
 
 bool shareMode(const char* name, DWORD* mode) {
-  if (std::strcmp(name, "none") == 0) *mode = 0;
-  else if (std::strcmp(name, "r") == 0) *mode = FILE_SHARE_READ;
-  else if (std::strcmp(name, "rw") == 0) *mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-  else return false;
+  if (std::strcmp(name, "none") == 0)
+    *mode = 0;
+  else if (std::strcmp(name, "r") == 0)
+    *mode = FILE_SHARE_READ;
+  else if (std::strcmp(name, "rw") == 0)
+    *mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  else
+    return false;
   return true;
 }
 

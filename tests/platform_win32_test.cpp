@@ -1,8 +1,8 @@
 // Platform operations where Windows differs: file attributes, files that
 // another handle holds open, letter case, processes, and UTF-8 paths.
-#include "platform.h"
-
 #include <gtest/gtest.h>
+
+#include "platform.h"
 
 #define WIN32_LEAN_AND_MEAN
 // libstdc++ may have defined it already.
@@ -158,9 +158,7 @@ TEST(StartProcessWin32, CommandLineIsTheQuotedPathAloneInTheWorkingDirectory) {
     std::string bin;  // directory of the program, under the scratch directory
     bool relative;    // pass the program's path relative to our directory
   };
-  const Case cases[] = {{"bin", false},
-                        {"Program Files\\Tavon\xC3\xBC", false},
-                        {"rel bin", true}};
+  const Case cases[] = {{"bin", false}, {"Program Files\\Tavon\xC3\xBC", false}, {"rel bin", true}};
   Scratch s;
   char previous[MAX_PATH];
   GetCurrentDirectoryA(MAX_PATH, previous);
@@ -178,8 +176,7 @@ TEST(StartProcessWin32, CommandLineIsTheQuotedPathAloneInTheWorkingDirectory) {
     EXPECT_TRUE(startProcess(given, hedef)) << c.bin;
     SetCurrentDirectoryA(previous);
     ASSERT_TRUE(waitForFile(binDir + "\\launched.txt")) << c.bin;
-    EXPECT_EQ(fileContent(binDir + "\\launched.txt"),
-              "\"" + given + "\"\n" + hedef + "\n")
+    EXPECT_EQ(fileContent(binDir + "\\launched.txt"), "\"" + given + "\"\n" + hedef + "\n")
         << c.bin;
   }
 }

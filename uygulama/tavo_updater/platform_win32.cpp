@@ -9,6 +9,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+
+// Needs the types of windows.h.
 #include <shellapi.h>
 
 #include <cstring>
@@ -19,7 +21,8 @@ namespace {
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Silent, no questions, no error windows, and no recycle bin.
-const FILEOP_FLAGS quietDelete = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
+const FILEOP_FLAGS quietDelete =
+    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
 static_assert(quietDelete == 0x614, "flags of the backup tree removal");
 
 // Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).

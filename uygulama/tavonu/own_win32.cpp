@@ -60,8 +60,8 @@ bool startDetached(const std::string& program, const std::vector<std::string>& a
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   std::memset(&pi, 0, sizeof pi);
-  if (!CreateProcessA(program.c_str(), lineBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      nullptr, &si, &pi))
+  if (!CreateProcessA(program.c_str(), lineBuf.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi))
     return false;
   CloseHandle(pi.hThread);
   CloseHandle(pi.hProcess);
