@@ -1,7 +1,9 @@
 // End-to-end cases that only the Windows build shows, run under wine: files
 // that a still-running application holds open, hidden files, letter case,
-// and non-ASCII installation directories.
+// non-ASCII installation directories, the stand-in's hand-over and the
+// executable's resources.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -160,6 +162,27 @@ TEST_F(WindowsOnly, NonAsciiInstallationDirectoryAndNames) {
   EXPECT_EQ(treeOf(s.inst), (Tree{{"d\xC3\xB6nem", "<dir>"},
                                   {"d\xC3\xB6nem/\xC4\xB1.txt", "i"},
                                   {"\305\237ey.txt", "new"}}));
+}
+
+// The stand-in application, installed in a directory with spaces, hands
+// its own update over with a quoted command line and is started again.
+TEST_F(WindowsOnly, TheStandInHandsOverAndComesBackUpdated) {
+  Scene s;
+  s.inst = s.root + "/Program Files/Tavonu";
+  install(s, {{"surum.txt", "1\n"}});
+  for (const char* program : {"tavonu.exe", "tavo_updater.exe"})
+    fs::copy_file(fs::path(e2eConfig().updater).parent_path() / program,
+                  fs::path(s.inst) / program);
+  writeBytes(s.root + "/u.zip", buildZipOf({fileEntry("surum.txt", "2\n")}));
+  ASSERT_TRUE(runWindowsCommand("\"" + spell(s.inst + "/tavonu.exe") + "\" --guncelle \"" +
+                                spell(s.root + "/u.zip") + "\""));
+  // The relaunched stand-in appends its line, in text mode, once the update
+  // is done.
+  std::string expected = "surum 1\r\nsurum 2\r\n", report = s.inst + "/rapor.txt";
+  for (int waited = 0; waited < 600 && fileContent(report) != expected; ++waited) usleep(50000);
+  EXPECT_EQ(fileContent(report), expected);
+  EXPECT_EQ(fileContent(s.inst + "/surum.txt"), "2\n");
+  EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek"));
 }
 
 // The string as the version resource stores it: UTF-16LE, ended by a zero.
