@@ -3,8 +3,9 @@
 # an apt-get update, when any of them is missing.
 set -eu
 packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-dev
-  libgtest-dev zip unzip
-  mingw-w64 g++-mingw-w64-x86-64 libz-mingw-w64-dev wine64 dpkg-dev"
+  libgtest-dev zip unzip libarchive-tools python3
+  mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+  libz-mingw-w64-dev wine64 dpkg-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
