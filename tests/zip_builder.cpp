@@ -103,7 +103,8 @@ std::string buildZip(const ZipArchiveSpec& archive) {
   }
   std::uint64_t centralOffset = out.size();
   out += central;
-  std::uint16_t count = archive.entryCount ? *archive.entryCount : std::uint16_t(archive.entries.size());
+  // 64 bits wide, so that a ZIP64 archive can hold more than 65535 entries.
+  std::uint64_t count = archive.entryCount ? *archive.entryCount : archive.entries.size();
   if (archive.zip64) {
     std::uint64_t endOffset = out.size();
     put32(&out, 0x06064b50);
