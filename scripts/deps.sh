@@ -3,7 +3,7 @@
 # an apt-get update, when any of them is missing.
 set -eu
 packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-dev
-  libgtest-dev zip unzip libarchive-tools python3
+  libgtest-dev zip unzip libarchive-tools python3 time
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine64 dpkg-dev"
 missing=""
