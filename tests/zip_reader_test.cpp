@@ -152,7 +152,7 @@ TEST(ExtractEntry, RefusesWithoutTouchingTheTarget) {
 
 TEST(ExtractEntry, WritesStoredAndDeflatedDataOfAnySize) {
   std::string big;
-  for (int i = 0; big.size() < 3 * 1024 * 1024; ++i) big += std::to_string(i * 7919) + ",";
+  for (int i = 0; big.size() < 3 * 1024 * 1024; ++i) big += std::to_string(i * 7919LL) + ",";
   ZipEntrySpec stored = fileEntry("stored", big);
   stored.method = 0;
   ZipEntrySpec emptyStored = fileEntry("empty-stored", "");
