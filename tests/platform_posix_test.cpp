@@ -1,5 +1,6 @@
 // Platform operations whose POSIX behaviour differs from Windows': modes,
 // symbolic links, FIFOs and pidfd waits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -7,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "platform.h"
 #include "scratch.h"
@@ -25,6 +28,51 @@ TEST(PosixCopyFileOver, KeepsPermissionBits) {
   struct stat st;
   ASSERT_EQ(stat((dir + "/to").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
+  removeScratchDir(dir);
+}
+
+// Data of any length comes over whole, with the source's permission bits and
+// its write time to the nanosecond, also over a longer destination.
+TEST(PosixCopyFileOver, CopiesEveryByteWithModeAndTime) {
+  struct Case {
+    const char* name;
+    std::size_t size;
+    mode_t mode;
+  };
+  const Case cases[] = {{"empty", 0, 0640},
+                        {"one byte", 1, 0600},
+                        {"one block", 4096, 0755},
+                        {"many chunks", 5 * 1024 * 1024 + 123, 0644}};
+  std::string dir = makeScratchDir();
+  for (const Case& c : cases) {
+    std::string data(c.size, '\0');
+    for (std::size_t i = 0; i < c.size; ++i) data[i] = char((i * 131 + i / 4096) % 251);
+    putFile(dir + "/from", data);
+    chmod((dir + "/from").c_str(), c.mode);
+    struct timespec times[2] = {{1500000000, 250000000}, {1600000000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir + "/from").c_str(), times, 0), 0);
+    putFile(dir + "/to", std::string(c.size + 5000, 'o'));
+    ASSERT_TRUE(copyFileOver(dir + "/from", dir + "/to")) << c.name;
+    EXPECT_TRUE(fileContent(dir + "/to") == data) << c.name;
+    struct stat st;
+    ASSERT_EQ(stat((dir + "/to").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode) << c.name;
+    EXPECT_EQ(st.st_mtim.tv_sec, 1600000000) << c.name;
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789) << c.name;
+  }
+  removeScratchDir(dir);
+}
+
+// A source that the kernel will not copy directly (here from /proc to
+// another file system, a file that also reports size 0) still copies whole,
+// through the read loop.
+TEST(PosixCopyFileOver, CopiesWhatTheKernelRefusesToCopyDirectly) {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string expected((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(expected.empty());
+  std::string dir = makeScratchDir();
+  ASSERT_TRUE(copyFileOver("/proc/self/cmdline", dir + "/cmdline"));
+  EXPECT_TRUE(fileContent(dir + "/cmdline") == expected);
   removeScratchDir(dir);
 }
 

@@ -188,8 +188,21 @@ TEST(ExtractEntry, FailsOnDataThatDoesNotMatchAndKeepsThePartialFile) {
   ZipEntrySpec emptyWithCrc = fileEntry("emptycrc", "");
   emptyWithCrc.method = 0;
   emptyWithCrc.crc = 0x12345678;
-  const ZipEntrySpec cases[] = {badCrc,       badStoredCrc, sizeTooBig,  sizeTooSmall,
-                                noData,       damaged,      emptyWithCrc};
+  // Entries longer than one read, where only the end of the data can tell.
+  std::string longData = data + data + data + data;
+  ZipEntrySpec longBadCrc = fileEntry("longcrc", longData);
+  longBadCrc.crc = 0x12345678;
+  ZipEntrySpec longBadStoredCrc = longBadCrc;
+  longBadStoredCrc.method = 0;
+  ZipEntrySpec longSizeTooSmall = fileEntry("longsmall", longData);
+  longSizeTooSmall.size = std::uint32_t(longData.size() - 1);
+  ZipEntrySpec longStoredSizeTooBig = fileEntry("longstoredbig", longData);
+  longStoredSizeTooBig.method = 0;
+  longStoredSizeTooBig.size = std::uint32_t(longData.size() + 1);
+  const ZipEntrySpec cases[] = {
+      badCrc,           badStoredCrc,     sizeTooBig,          sizeTooSmall,
+      noData,           damaged,          emptyWithCrc,        longBadCrc,
+      longBadStoredCrc, longSizeTooSmall, longStoredSizeTooBig};
   for (const ZipEntrySpec& e : cases) {
     Opened o = openBytes(oneEntry(e));
     ASSERT_NE(o.z, nullptr) << e.name;

@@ -14,11 +14,14 @@
 #include <cerrno>
 #include <climits>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 extern char** environ;
 
 namespace {
+
+const std::size_t copyChunk = 256 * 1024;
 
 std::string native(const std::string& path) {
   std::string result = path;
@@ -40,16 +43,34 @@ bool writeAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-bool copyBytes(int in, int out) {
-  std::vector<char> buffer(256 * 1024);
+bool copyByReading(int in, int out) {
+  std::unique_ptr<char[]> buffer(new char[copyChunk]);
   for (;;) {
-    ssize_t got = read(in, buffer.data(), buffer.size());
+    ssize_t got = read(in, buffer.get(), copyChunk);
     if (got == 0) return true;
     if (got < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    if (!writeAll(out, buffer.data(), std::size_t(got))) return false;
+    if (!writeAll(out, buffer.get(), std::size_t(got))) return false;
+  }
+}
+
+// Copies from the current offsets to the end of `in`. The kernel copies
+// without a trip through our memory where it can (and may share the blocks);
+// where it refuses, or stops short of `size`, the read/write loop goes on
+// from where it got to, so a file system without support still copies.
+bool copyBytes(int in, int out, off_t size) {
+  off_t copied = 0;
+  for (;;) {
+    ssize_t got = copy_file_range(in, nullptr, out, nullptr, std::size_t(1) << 30, 0);
+    if (got > 0) {
+      copied += got;
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got == 0 && copied >= size) return true;
+    return copyByReading(in, out);
   }
 }
 
@@ -86,7 +107,7 @@ bool copyFileOver(const std::string& from, const std::string& to) {
     close(in);
     return false;
   }
-  bool copied = copyBytes(in, out);
+  bool copied = copyBytes(in, out, st.st_size);
   copied = fchmod(out, st.st_mode & 07777) == 0 && copied;
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   copied = futimens(out, times) == 0 && copied;
