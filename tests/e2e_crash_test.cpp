@@ -65,8 +65,8 @@ TEST(DiskFull, AnUpdateThatDoesNotFitRollsBackByteForByte) {
              buildZipOf({fileEntry("readme.txt", "version 2"), fileEntry("big.bin", "x"),
                          fileEntry("bin/lib.dll", patterned(60000, 4)), huge,
                          fileEntry("later.txt", "never")}));
-  RunResult r = runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(disk + "/inst")},
-                           root);
+  RunResult r =
+      runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(disk + "/inst")}, root);
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
   EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: huge.bin\n");
@@ -121,7 +121,8 @@ TEST(Killed, EveryOverwrittenFileKeepsItsOldContentInPlaceOrInTheBackup) {
   for (int run = 0; run <= runs; ++run) {
     int delay = int(duration * 1000 * run / runs);
     SCOPED_TRACE(run == 0 ? "not killed"
-                          : "killed " + std::to_string(delay) + " ms after the backup directory appeared");
+                          : "killed " + std::to_string(delay) +
+                                " ms after the backup directory appeared");
     std::string root = makeScratchDir(), inst = root + "/inst";
     for (const auto& entry : installed) putFile(inst + "/" + entry.first, entry.second);
     writeBytes(root + "/u.zip", archive);

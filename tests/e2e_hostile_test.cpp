@@ -21,7 +21,7 @@ const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollba
 const std::string cannotOpen = "tavo_updater: zip acilamadi\n";
 
 const Tree installed = {
-    {"a.txt", "old a"},       {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
+    {"a.txt", "old a"},        {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
     {"keep.txt", "untouched"}, {"data", "<dir>"},
 };
 
@@ -43,9 +43,9 @@ Expect notOpened() { return {3, cannotOpen, {{"_guncelleme_yedek", "<dir>"}}}; }
 Expect installs(const Tree& added) { return {0, "", added}; }
 
 std::string shortly(const std::string& content) {
-  return content.size() > 40 ? content.substr(0, 40) + "... (" + std::to_string(content.size()) +
-                                   " bytes)"
-                             : content;
+  return content.size() > 40
+             ? content.substr(0, 40) + "... (" + std::to_string(content.size()) + " bytes)"
+             : content;
 }
 
 // The paths where two trees differ, with both contents cut short.
@@ -53,7 +53,8 @@ std::string differences(const Tree& got, const Tree& expected) {
   std::string out;
   for (const auto& entry : got) {
     auto other = expected.find(entry.first);
-    if (other == expected.end()) out += "  extra " + entry.first + "\n";
+    if (other == expected.end())
+      out += "  extra " + entry.first + "\n";
     else if (other->second != entry.second)
       out += "  " + entry.first + ": " + shortly(entry.second) + " instead of " +
              shortly(other->second) + "\n";
@@ -72,14 +73,16 @@ void runCase(const std::string& what, const std::string& bytes, const Expect& ex
   ++casesRun;
   std::string root = makeScratchDir();
   for (const auto& entry : installed) {
-    if (entry.second == "<dir>") fs::create_directories(root + "/inst/" + entry.first);
-    else putFile(root + "/inst/" + entry.first, entry.second);
+    if (entry.second == "<dir>")
+      fs::create_directories(root + "/inst/" + entry.first);
+    else
+      putFile(root + "/inst/" + entry.first, entry.second);
   }
   putFile(root + "/neighbour/file.txt", "the user's");
   writeBytes(root + "/u.zip", bytes);
   Tree before = treeOf(root);
-  RunResult r = runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")},
-                           root);
+  RunResult r =
+      runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")}, root);
   EXPECT_EQ(r.code, expect.code);
   EXPECT_EQ(r.out, expect.code == 0 ? succeeded : expect.code == 3 ? banner : rolledBack);
   EXPECT_EQ(r.err, expect.err);
@@ -100,13 +103,35 @@ ZipEntrySpec utf8(ZipEntrySpec e) {
 }
 
 TEST(Hostile, UnsafeNamesAreNeverWritten) {
-  const char* names[] = {
-      "../evil.txt", "..\\evil.txt", "bin/../../evil.txt", "bin\\..\\..\\evil.txt", "..",
-      "/evil.txt", "\\evil.txt", "//server/share/evil.txt", "C:evil.txt", "C:\\evil.txt",
-      "c:/evil.txt", "a.txt:stream", "a.txt::$DATA", "CON", "con.txt", "Con.tar.gz", "PRN",
-      "aux.h", "NUL", "bin/nul.txt", "COM1", "com9.log", "LPT1", "lpt9.txt", "bin/Lpt5/x",
-      "_guncelleme_yedek/a.txt", "_GUNCELLEME_YEDEK\\a.txt", "_Guncelleme_Yedek",
-      "./_guncelleme_yedek/a.txt"};
+  const char* names[] = {"../evil.txt",
+                         "..\\evil.txt",
+                         "bin/../../evil.txt",
+                         "bin\\..\\..\\evil.txt",
+                         "..",
+                         "/evil.txt",
+                         "\\evil.txt",
+                         "//server/share/evil.txt",
+                         "C:evil.txt",
+                         "C:\\evil.txt",
+                         "c:/evil.txt",
+                         "a.txt:stream",
+                         "a.txt::$DATA",
+                         "CON",
+                         "con.txt",
+                         "Con.tar.gz",
+                         "PRN",
+                         "aux.h",
+                         "NUL",
+                         "bin/nul.txt",
+                         "COM1",
+                         "com9.log",
+                         "LPT1",
+                         "lpt9.txt",
+                         "bin/Lpt5/x",
+                         "_guncelleme_yedek/a.txt",
+                         "_GUNCELLEME_YEDEK\\a.txt",
+                         "_Guncelleme_Yedek",
+                         "./_guncelleme_yedek/a.txt"};
   for (const char* name : names) {
     runCase(std::string("file ") + name, around(utf8(fileEntry(name, "evil"))), invalidName(name));
     std::string dir = std::string(name) + "/";
@@ -121,7 +146,10 @@ TEST(Hostile, EntriesTheReaderRefuses) {
   ZipEntrySpec aes = fileEntry("a.txt", "secret");
   aes.method = 99;
   aes.flags = 1;
-  aes.centralExtra = std::string("\x01\x99\x07\x00\x02\x00" "AE\x03\x08\x00", 11);
+  aes.centralExtra = std::string(
+      "\x01\x99\x07\x00\x02\x00"
+      "AE\x03\x08\x00",
+      11);
   ZipEntrySpec aesWithoutExtra = aes;
   aesWithoutExtra.centralExtra = "";
   ZipEntrySpec bzip2 = fileEntry("a.txt", "b"), lzma = bzip2, unknown = bzip2;
@@ -154,7 +182,8 @@ TEST(Hostile, DataThatDoesNotMatchItsHeaders) {
     const char* what;
     ZipEntrySpec entry;
   } cases[] = {
-      {"crc, stored", fileEntry("a.txt", big)}, {"crc, deflate", fileEntry("a.txt", big)},
+      {"crc, stored", fileEntry("a.txt", big)},
+      {"crc, deflate", fileEntry("a.txt", big)},
       {"size too big, stored", fileEntry("a.txt", big)},
       {"size too small, stored", fileEntry("a.txt", big)},
       {"size too big, deflate", fileEntry("a.txt", big)},

@@ -92,9 +92,12 @@ void splitTree(const Tree& all, Outcome* o) {
   const std::string instPrefix = "inst/", backupPrefix = "inst/" + backupDirName;
   for (const auto& entry : all) {
     const std::string& path = entry.first;
-    if (path.rfind(backupPrefix, 0) == 0) o->backup[path.substr(5)] = entry.second;
-    else if (path.rfind(instPrefix, 0) == 0) o->inst[path.substr(5)] = entry.second;
-    else if (path != "inst") o->outside[path] = entry.second;
+    if (path.rfind(backupPrefix, 0) == 0)
+      o->backup[path.substr(5)] = entry.second;
+    else if (path.rfind(instPrefix, 0) == 0)
+      o->inst[path.substr(5)] = entry.second;
+    else if (path != "inst")
+      o->outside[path] = entry.second;
   }
 }
 

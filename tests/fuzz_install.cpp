@@ -23,8 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 typedef std::map<std::string, std::string> Tree;
 
-const Tree installed = {{"a.txt", "old a"},      {"bin", "<dir>"},
-                        {"bin/lib.dll", "old lib"}, {"data", "<dir>"},
+const Tree installed = {{"a.txt", "old a"},
+                        {"bin", "<dir>"},
+                        {"bin/lib.dll", "old lib"},
+                        {"data", "<dir>"},
                         {"keep.txt", "untouched"}};
 
 void violated(const std::string& what) {
@@ -52,8 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::error_code error;
   fs::remove_all(inst, error);
   for (const auto& entry : installed) {
-    if (entry.second == "<dir>") fs::create_directories(inst + "/" + entry.first);
-    else putFile(inst + "/" + entry.first, entry.second);
+    if (entry.second == "<dir>")
+      fs::create_directories(inst + "/" + entry.first);
+    else
+      putFile(inst + "/" + entry.first, entry.second);
   }
   putFile(root + "/outside/neighbour.txt", "the user's");
   std::string bytes(reinterpret_cast<const char*>(data), size);
@@ -85,9 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Tree around = treeOf(root);
   for (auto it = around.begin(); it != around.end();)
     it = it->first.rfind("inst", 0) == 0 ? around.erase(it) : std::next(it);
-  if (around != Tree{{"outside", "<dir>"},
-                     {"outside/neighbour.txt", "the user's"},
-                     {"u.zip", bytes}})
+  if (around !=
+      Tree{{"outside", "<dir>"}, {"outside/neighbour.txt", "the user's"}, {"u.zip", bytes}})
     violated("something outside the installation changed");
   return 0;
 }

@@ -26,10 +26,9 @@ std::vector<std::string> seeds() {
   zip64.zip64 = true;
   ZipArchiveSpec split = archiveOf({fileEntry("a.txt", "x")});
   split.diskNumber = 1;
-  std::string normal = buildZipOf({dirEntry("docs/"), fileEntry("a.txt", "new a"),
-                                   fileEntry("bin/lib.dll", "new lib"),
-                                   fileEntry("bin/new.dll", "brand new"),
-                                   fileEntry("tavo_updater.exe", "SELF")});
+  std::string normal = buildZipOf(
+      {dirEntry("docs/"), fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"),
+       fileEntry("bin/new.dll", "brand new"), fileEntry("tavo_updater.exe", "SELF")});
   return {
       normal,
       normal.substr(0, normal.size() / 2),
@@ -62,8 +61,7 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> all = seeds();
   for (std::size_t i = 0; i < all.size(); ++i)
-    if (!writeBytes(std::string(argv[1]) + "/seed" + std::to_string(i) + ".zip", all[i]))
-      return 1;
+    if (!writeBytes(std::string(argv[1]) + "/seed" + std::to_string(i) + ".zip", all[i])) return 1;
   std::printf("%zu seeds\n", all.size());
   return 0;
 }

@@ -45,7 +45,7 @@ bool failsNow(FaultOp op) {
 }  // namespace
 
 const char* faultOpName(FaultOp op) {
-  static const char* const names[] = {"createDirectory", "copyFileOver",     "removeFile",
+  static const char* const names[] = {"createDirectory",  "copyFileOver",    "removeFile",
                                       "createOutputFile", "writeOutputFile", "closeOutputFile",
                                       "setFileTimes",     "removeTree"};
   return op < FaultOp::count ? names[int(op)] : "none";
