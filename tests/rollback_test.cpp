@@ -38,6 +38,15 @@ TEST(RollBack, ReportsARestoreThatFailsAndStillDoesTheRest) {
   removeScratchDir(dir);
 }
 
+TEST(RollBack, NewPathsThatAreGoneOrDirectoriesDoNotCount) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/t/stuck/x", "a directory cannot be deleted as a file");
+  // A new path that never became a file, and one that is a directory.
+  std::vector<std::string> gone = {dir + "/t/never-written", dir + "/t/stuck"};
+  EXPECT_TRUE(rollBack({}, gone));
+  removeScratchDir(dir);
+}
+
 TEST(RemoveBackupDir, RemovesTheTreeAndToleratesAMissingOne) {
   std::string dir = makeScratchDir();
   putFile(dir + "/_guncelleme_yedek/a/b/c.txt", "x");

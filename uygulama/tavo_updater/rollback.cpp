@@ -1,16 +1,20 @@
 // Rollback and backup removal.
 #include "rollback.h"
 
+#include "paths.h"
 #include "platform.h"
 
 bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler) {
+  bool complete = true;
   // New files go first: a half-written file may hold the space the old
-  // files need to come back.
-  for (const std::string& t : yeniler) removeFile(t);
-  bool restored = true;
+  // files need to come back. A new file that is still there afterwards
+  // leaves the rollback incomplete (a path that is gone or is a directory
+  // was never written by this run).
+  for (const std::string& t : yeniler)
+    if (!removeFile(t) && fileExists(t)) complete = false;
   for (const auto& pair : yedekler)
-    if (!copyFileOver(pair.second, pair.first)) restored = false;
-  return restored;
+    if (!copyFileOver(pair.second, pair.first)) complete = false;
+  return complete;
 }
 
 void removeBackupDir(const std::string& yedekDir) { removeTree(yedekDir); }

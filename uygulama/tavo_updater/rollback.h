@@ -8,7 +8,7 @@
 #include "install.h"
 
 // Deletes the files the run created, then copies every backup back over its
-// target. True when every restore copy succeeded.
+// target. True when every restore copy succeeded and no new file is left.
 bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler);
 
 // Deletes the backup directory with its contents; failures are ignored.
