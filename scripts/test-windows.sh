@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
 scripts/build-windows.sh
-[ -x build/native/e2e_test ] && [ -x build/native/e2e_windows_test ] || scripts/build-native.sh
+[ -x build/native/e2e_test ] && [ -x build/native/e2e_hostile_test ] && [ -x build/native/e2e_windows_test ] || scripts/build-native.sh
 
 export WINEPREFIX="$root/build/wine-prefix" WINEDEBUG=-all
 results="$root/build/wine-results"
@@ -47,19 +47,24 @@ suite wine_unit_tests "Z:$(echo "$results/wine_unit_tests.xml" | tr / '\\')" \
 # shellcheck disable=SC2086
 suite wine_e2e "$results/wine_e2e.xml" build/native/e2e_test $e2e
 # shellcheck disable=SC2086
+suite wine_e2e_hostile "$results/wine_e2e_hostile.xml" build/native/e2e_hostile_test $e2e
+# shellcheck disable=SC2086
 suite wine_e2e_windows "$results/wine_e2e_windows.xml" build/native/e2e_windows_test $e2e
 
-# One closing line over the three suites.
+# One closing line over the suites.
 passed=0
 failed=0
+skippedAll=0
 for report in "$results"/*.xml; do
   line=$(grep -m1 '<testsuites ' "$report" || true)
   tests=$(echo "$line" | sed -n 's/.* tests="\([0-9]*\)".*/\1/p')
   failures=$(echo "$line" | sed -n 's/.* failures="\([0-9]*\)".*/\1/p')
   disabled=$(echo "$line" | sed -n 's/.* disabled="\([0-9]*\)".*/\1/p')
-  passed=$((passed + ${tests:-0} - ${failures:-0} - ${disabled:-0}))
+  skipped=$(grep -c 'result="skipped"' "$report" || true)
+  passed=$((passed + ${tests:-0} - ${failures:-0} - ${disabled:-0} - ${skipped:-0}))
+  skippedAll=$((skippedAll + ${skipped:-0}))
   failed=$((failed + ${failures:-0}))
 done
-echo "wine: $passed passed, $failed failed"
+echo "wine: $passed passed, $failed failed, $skippedAll skipped"
 [ "$failed" -eq 0 ] || status=1
 exit "$status"

@@ -318,8 +318,9 @@ TEST(Hostile, ControlCharactersInNames) {
 TEST(Hostile, ATreeAHundredLevelsDeep) {
   std::string path, dirs;
   Tree created;
+  // One letter a level keeps the path inside Windows' 260-byte limit.
   for (int i = 0; i < 100; ++i) {
-    path += (i ? "/" : "") + std::string("d") + std::to_string(i % 10);
+    path += (i ? "/" : "") + std::string(1, char('a' + i % 26));
     created[path] = "<dir>";
   }
   Tree withFile = created;
@@ -333,18 +334,20 @@ TEST(Hostile, ATreeAHundredLevelsDeep) {
 }
 
 TEST(Hostile, AHundredThousandEntriesRollBack) {
-  ZipArchiveSpec spec;
-  spec.zip64 = true;
+  if (e2eConfig().windows)
+    GTEST_SKIP() << "100,000 entries take minutes through wine's file server";
+  ZipArchiveSpec archive;
+  archive.zip64 = true;
   for (int i = 0; i < 100000; ++i) {
     ZipEntrySpec e = fileEntry("many/f" + std::to_string(i), "");
     e.method = 0;
-    spec.entries.push_back(e);
+    archive.entries.push_back(e);
   }
   ZipEntrySpec broken = fileEntry("a.txt", "last");
   broken.crc = 1;
-  spec.entries.push_back(broken);
+  archive.entries.push_back(broken);
   double start = monotonicSeconds();
-  std::string bytes = buildZip(spec);
+  std::string bytes = buildZip(archive);
   runCase("100,000 new files, then a bad one", bytes,
           extractionFails("a.txt", {{"many", "<dir>"}}));
   std::printf("100,000 entries: %.1f s\n", monotonicSeconds() - start);
