@@ -27,17 +27,27 @@ bool alreadyJournalled(const std::string& t, const std::set<std::string>& journa
   return fileIdentity(t, &identity) && journalled.count(identity) != 0;
 }
 
+// makeParentDirs(path), once for each parent directory in a run: calling
+// createDirectory on every prefix for every file was a tenth of the time
+// spent on a tree of small files. Skipping changes nothing: the loop never
+// removes a directory, and a parent that could not be made fails its entry,
+// which ends the run.
+void makeParentDirsOnce(const std::string& path, std::set<std::string>* made) {
+  std::string parent = path.substr(0, path.find_last_of("\\/"));
+  if (made->insert(parent).second) makeParentDirs(path);
+}
+
 // Handles one file entry; false when the run must stop.
-bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name,
-                 const std::string& hedef, const std::string& yedekDir,
-                 BackupJournal* yedekler, std::vector<std::string>* yeniler,
-                 std::set<std::string>* journalled) {
+bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const std::string& hedef,
+                 const std::string& yedekDir, BackupJournal* yedekler,
+                 std::vector<std::string>* yeniler, std::set<std::string>* journalled,
+                 std::set<std::string>* made) {
   std::string t = joinPath(hedef, name);
-  makeParentDirs(t);
+  makeParentDirsOnce(t, made);
   if (fileExists(t)) {
     if (!alreadyJournalled(t, *journalled)) {
       std::string yb = joinPath(yedekDir, name);
-      makeParentDirs(yb);
+      makeParentDirsOnce(yb, made);
       if (!copyFileOver(t, yb)) {
         report("tavo_updater: yedek alinamadi: %s\n", name);
         return false;
@@ -62,6 +72,7 @@ bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name,
 bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
                     BackupJournal* yedekler, std::vector<std::string>* yeniler) {
   std::set<std::string> journalled;
+  std::set<std::string> made;
   bool ok = true;
   std::uint64_t n = entryCount(z);
   for (std::uint64_t i = 0; i < n && ok; ++i) {
@@ -76,7 +87,7 @@ bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& 
     } else if (entryIsDirectory(z, i)) {
       makeDirs(joinPath(hedef, name));
     } else if (!isUpdaterItself(name)) {
-      ok = installFile(z, i, name, hedef, yedekDir, yedekler, yeniler, &journalled);
+      ok = installFile(z, i, name, hedef, yedekDir, yedekler, yeniler, &journalled, &made);
     }
   }
   return ok;
