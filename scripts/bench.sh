@@ -34,7 +34,8 @@ mkdir -p "$scratch"
 # On a virtual machine, memory the guest touches for the first time costs
 # several times more than memory it has used before: fill and free 4 GiB of
 # tmpfs once, so that no run pays for it.
-if [ "$(stat -f -c %T "$base")" = tmpfs ]; then
+if [ "$(stat -f -c %T "$base")" = tmpfs ] &&
+   [ "$(df -Pk "$base" | awk 'NR == 2 { print $4 }')" -gt $((6 * 1024 * 1024)) ]; then
   dd if=/dev/zero of="$scratch/warm" bs=1M count=4096 status=none
   rm -f "$scratch/warm"
 fi
