@@ -356,14 +356,7 @@ TEST(Hostile, AHundredThousandEntriesRollBack) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  E2eConfig config;
-  if (!parseE2eConfig(argc, argv, &config)) {
-    std::fprintf(stderr,
-                 "usage: e2e_hostile_test --updater PATH --helpers DIR [--prefix WORD]... "
-                 "[--paths posix|wine]\n");
-    return 2;
-  }
+  if (!setUpE2e(&argc, argv)) return 2;
   int result = RUN_ALL_TESTS();
   std::printf("hostile archive cases run: %d\n", casesRun);
   return result;

@@ -2,6 +2,8 @@
 // native Linux program, whatever it drives).
 #include "e2e_support.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +15,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 extern char** environ;
@@ -82,6 +85,16 @@ bool parseE2eConfig(int argc, char** argv, E2eConfig* config) {
 }
 
 const E2eConfig& e2eConfig() { return globalConfig; }
+
+bool setUpE2e(int* argc, char** argv) {
+  testing::InitGoogleTest(argc, argv);
+  E2eConfig config;
+  if (parseE2eConfig(*argc, argv, &config)) return true;
+  std::fprintf(stderr,
+               "usage: %s --updater PATH --helpers DIR [--prefix WORD]... [--paths posix|wine]\n",
+               argv[0]);
+  return false;
+}
 
 std::string spell(const std::string& hostPath) {
   if (!globalConfig.windows) return hostPath;

@@ -17,6 +17,10 @@ struct E2eConfig {
 bool parseE2eConfig(int argc, char** argv, E2eConfig* config);
 const E2eConfig& e2eConfig();
 
+// Starts GoogleTest and reads the runner's own options; prints the usage
+// and returns false when they are missing or unknown.
+bool setUpE2e(int* argc, char** argv);
+
 // A host path as the program under test takes it.
 std::string spell(const std::string& hostPath);
 

@@ -410,13 +410,6 @@ TEST(HostWait, WaitsForALiveHostThenPauses) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  E2eConfig config;
-  if (!parseE2eConfig(argc, argv, &config)) {
-    std::fprintf(stderr,
-                 "usage: e2e_test --updater PATH --helpers DIR [--prefix WORD]... "
-                 "[--paths posix|wine]\n");
-    return 2;
-  }
+  if (!setUpE2e(&argc, argv)) return 2;
   return RUN_ALL_TESTS();
 }

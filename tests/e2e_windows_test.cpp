@@ -216,13 +216,6 @@ TEST_F(WindowsOnly, TheExecutableCarriesItsManifestAndVersion) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  testing::InitGoogleTest(&argc, argv);
-  E2eConfig config;
-  if (!parseE2eConfig(argc, argv, &config)) {
-    std::fprintf(stderr,
-                 "usage: e2e_windows_test --updater PATH --helpers DIR [--prefix WORD]... "
-                 "--paths wine\n");
-    return 2;
-  }
+  if (!setUpE2e(&argc, argv)) return 2;
   return RUN_ALL_TESTS();
 }
