@@ -1,7 +1,8 @@
 #!/bin/sh
-# Cross build for Windows x86-64: libzip from Debian's source package, built
-# static once and cached under build/windows-deps, then our project into
-# build/windows (the updater ends up at build/windows/tavo_updater.exe).
+# Cross build for Windows x86-64: libzip and ISA-L from Debian's source
+# packages, built static once and cached under build/windows-deps, then our
+# project into build/windows (the updater ends up at
+# build/windows/tavo_updater.exe).
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -14,7 +15,8 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 # Source lines are derived from the machine's own Debian sources, in a file
-# of their own, so that apt-get source finds libzip on the same mirrors.
+# of their own, so that apt-get source finds libzip and ISA-L on the same
+# mirrors.
 enable_source_lines() {
   list=/etc/apt/sources.list.d/tavo-deb-src.sources
   if [ -f /etc/apt/sources.list.d/debian.sources ]; then
@@ -55,6 +57,22 @@ build_libzip() {
   cmake --install "$deps/libzip-build" >/dev/null
 }
 
+# ISA-L's own makefile builds the static library for mingw with nasm; its
+# public headers go where the project includes them from (<isa-l/...>).
+build_isal() {
+  mkdir -p "$deps/src"
+  if ! ls -d "$deps"/src/libisal-*/Makefile.unx >/dev/null 2>&1; then
+    enable_source_lines
+    (cd "$deps/src" && apt-get source -qq libisal)
+  fi
+  src=$(ls -d "$deps"/src/libisal-*/ | head -n 1)
+  make -C "$src" -f Makefile.unx arch=mingw AS=nasm -j "$jobs" lib >"$deps/isal-build.log" 2>&1 ||
+    { cat "$deps/isal-build.log" >&2; exit 1; }
+  mkdir -p "$prefix/lib" "$prefix/include/isa-l"
+  cp "$src/bin/isa-l.a" "$prefix/lib/libisal.a"
+  cp "$src"/include/*.h "$prefix/include/isa-l/"
+}
+
 # Fails unless every DLL the program imports is one of Windows' own.
 check_imports() {
   x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^.*DLL Name: //p' | while read -r dll; do
@@ -72,8 +90,13 @@ if [ ! -f "$prefix/lib/libzip.a" ] || [ ! -f "$prefix/lib/cmake/libzip/libzip-co
   build_libzip
 fi
 
+if [ ! -f "$prefix/lib/libisal.a" ] || [ ! -f "$prefix/include/isa-l/igzip_lib.h" ]; then
+  build_isal
+fi
+
 cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-  -Dlibzip_DIR="$prefix/lib/cmake/libzip" -DZLIB_USE_STATIC_LIBS=ON >/dev/null
+  -Dlibzip_DIR="$prefix/lib/cmake/libzip" -DZLIB_USE_STATIC_LIBS=ON \
+  -DTAVO_ISAL_PREFIX="$prefix" >/dev/null
 cmake --build build/windows -j "$jobs"
 check_imports build/windows/tavo_updater.exe
 check_imports build/windows/tavonu.exe

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <zlib.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "scratch.h"
 #include "zip_builder.h"
@@ -51,7 +54,8 @@ TEST(OpenArchive, RefusesWhatIsNotOneWholeArchive) {
       {"21 bytes", std::string(21, '\0')},
       {"text", "this is not an archive, only some text\n"},
       {"end record cut", bytes.substr(0, bytes.size() - 4)},
-      {"central directory cut", bytes.substr(0, bytes.size() - 22 - 10) + bytes.substr(bytes.size() - 22)},
+      {"central directory cut",
+       bytes.substr(0, bytes.size() - 22 - 10) + bytes.substr(bytes.size() - 22)},
       {"end record on disk 1", buildZip(disk)},
       {"central directory on disk 1", buildZip(cdDisk)},
       {"wrong entry count", buildZip(count)},
@@ -84,18 +88,27 @@ TEST(OpenArchive, AcceptsEmptyAndZip64Archives) {
 }
 
 TEST(EntryNames, ComeBackWholeAndAsUtf8) {
-  ZipEntrySpec flagged = fileEntry("\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma/\xC3\xBC.txt", "x");
+  ZipEntrySpec flagged = fileEntry(
+      "\xC3\xA7"
+      "al\xC4\xB1\xC5\x9F"
+      "ma/\xC3\xBC.txt",
+      "x");
   flagged.flags = 0x800;
-  ZipEntrySpec cp437 = fileEntry("\x87" "a.txt", "x");  // 0x87 is c-cedilla in CP437
+  ZipEntrySpec cp437 = fileEntry(
+      "\x87"
+      "a.txt",
+      "x");  // 0x87 is c-cedilla in CP437
   std::string longName = std::string(300, 'n') + "/" + std::string(300, 'm');
-  Opened o = openBytes(buildZipOf({flagged, cp437, fileEntry(longName, "x"),
-                                  fileEntry("a\\b.txt", "x")}));
+  Opened o =
+      openBytes(buildZipOf({flagged, cp437, fileEntry(longName, "x"), fileEntry("a\\b.txt", "x")}));
   ASSERT_NE(o.z, nullptr);
   std::string name;
   ASSERT_TRUE(entryName(o.z, 0, &name));
   EXPECT_EQ(name, flagged.name);
   ASSERT_TRUE(entryName(o.z, 1, &name));
-  EXPECT_EQ(name, "\xC3\xA7" "a.txt");
+  EXPECT_EQ(name,
+            "\xC3\xA7"
+            "a.txt");
   ASSERT_TRUE(entryName(o.z, 2, &name));
   EXPECT_EQ(name, longName);
   ASSERT_TRUE(entryName(o.z, 3, &name));
@@ -136,8 +149,8 @@ TEST(ExtractEntry, RefusesWithoutTouchingTheTarget) {
   unknown.method = 200;
   ZipEntrySpec dosDir = fileEntry("d", "");
   dosDir.externalAttributes = 0x10;
-  const ZipEntrySpec cases[] = {dirEntry("dir/"), dosDir, encrypted, patch,
-                                bzip2,           lzma,   shrunk,    unknown};
+  const ZipEntrySpec cases[] = {dirEntry("dir/"), dosDir, encrypted, patch, bzip2, lzma,
+                                shrunk,           unknown};
   for (const ZipEntrySpec& e : cases) {
     Opened o = openBytes(oneEntry(e));
     ASSERT_NE(o.z, nullptr) << e.name;
@@ -210,6 +223,156 @@ TEST(ExtractEntry, FailsOnDataThatDoesNotMatchAndKeepsThePartialFile) {
     EXPECT_TRUE(fs::exists(o.dir + "/t")) << e.name;
     finish(&o);
   }
+}
+
+// Bytes that deflate barely shrinks, so that the stream spans many reads.
+std::string noisyData(std::size_t size) {
+  std::string data(size, '\0');
+  std::uint32_t x = 2463534242u;
+  for (char& c : data) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = char(x >> 24);
+  }
+  return data;
+}
+
+// A raw deflate stream of all of `data` that never sets its final block:
+// it decodes to the whole data and yet ends early.
+std::string deflateWithoutEnd(const std::string& data) {
+  z_stream s{};
+  deflateInit2(&s, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&s, uLong(data.size())) + 64, '\0');
+  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  s.avail_in = uInt(data.size());
+  s.next_out = reinterpret_cast<Bytef*>(&out[0]);
+  s.avail_out = uInt(out.size());
+  deflate(&s, Z_SYNC_FLUSH);
+  out.resize(s.total_out);
+  deflateEnd(&s);
+  return out;
+}
+
+TEST(ExtractEntry, InflatesAWholeStreamAndIgnoresBytesAfterItsEnd) {
+  std::string small = "a short text, a short text, a short text";
+  std::string noisy = noisyData(1024 * 1024);
+  std::string smallStream = deflateRaw(small), noisyStream = deflateRaw(noisy);
+  struct Case {
+    const char* what;
+    std::string data;
+    std::string payload;
+    std::optional<std::uint32_t> compressedSize;
+    bool extracts;
+  } cases[] = {
+      {"trailing bytes inside the compressed size", small, smallStream + "garbage", {}, true},
+      {"trailing bytes after a long stream",
+       noisy,
+       noisyStream + std::string(100000, 'g'),
+       {},
+       true},
+      {"compressed size past the stream", noisy, noisyStream,
+       std::uint32_t(noisyStream.size() + 40), true},
+      {"stream cut short", small, smallStream.substr(0, smallStream.size() - 3), {}, false},
+      {"long stream cut short", noisy, noisyStream.substr(0, noisyStream.size() / 2), {}, false},
+      {"long stream cut by its last byte",
+       noisy,
+       noisyStream.substr(0, noisyStream.size() - 1),
+       {},
+       false},
+      {"compressed size short of the stream", small, smallStream,
+       std::uint32_t(smallStream.size() - 2), false},
+      {"compressed size short of a long stream", noisy, noisyStream,
+       std::uint32_t(noisyStream.size() - 70000), false},
+      {"stream without its final block", small, deflateWithoutEnd(small), {}, false},
+      {"long stream without its final block", noisy, deflateWithoutEnd(noisy), {}, false},
+      {"garbage in place of a stream", small, std::string(64, '\xFF'), {}, false},
+  };
+  for (const Case& c : cases) {
+    ZipEntrySpec e = fileEntry("t", c.data);
+    e.payload = c.payload;
+    e.compressedSize = c.compressedSize;
+    Opened o = openBytes(oneEntry(e));
+    ASSERT_NE(o.z, nullptr) << c.what;
+    EXPECT_EQ(extractEntry(o.z, 0, o.dir + "/t"), c.extracts) << c.what;
+    EXPECT_TRUE(fs::exists(o.dir + "/t")) << c.what;
+    if (c.extracts) {
+      EXPECT_TRUE(fileContent(o.dir + "/t") == c.data) << c.what;
+    }
+    finish(&o);
+  }
+}
+
+TEST(ExtractEntry, ChecksEmptyStreamsAndStoredSizes) {
+  std::string data = noisyData(300000);
+  ZipEntrySpec empty = fileEntry("empty stream", "");
+  ZipEntrySpec emptyTrailing = fileEntry("empty stream, trailing bytes", "");
+  emptyTrailing.payload = deflateRaw("") + "xyz";
+  ZipEntrySpec noStream = fileEntry("deflate without compressed data", "");
+  noStream.payload = "";
+  ZipEntrySpec emptyClaimsByte = fileEntry("empty stream claiming a byte", "");
+  emptyClaimsByte.size = 1;
+  ZipEntrySpec emptyWithCrc = fileEntry("empty stream with a CRC-32", "");
+  emptyWithCrc.crc = 0x12345678;
+  ZipEntrySpec storedSmaller = fileEntry("stored, size too small", data);
+  storedSmaller.method = 0;
+  storedSmaller.size = std::uint32_t(data.size() - 1);
+  ZipEntrySpec storedZero = storedSmaller;
+  storedZero.name = "stored, size 0";
+  storedZero.size = 0;
+  ZipEntrySpec storedShort = fileEntry("stored, compressed size short", data);
+  storedShort.method = 0;
+  storedShort.compressedSize = std::uint32_t(data.size() - 5);
+  ZipEntrySpec storedLong = fileEntry("stored, compressed size long", data);
+  storedLong.method = 0;
+  storedLong.compressedSize = std::uint32_t(data.size() + 5);
+  struct Case {
+    ZipEntrySpec entry;
+    bool extracts;
+  } cases[] = {
+      {empty, true},         {emptyTrailing, true},  {noStream, true},    {emptyClaimsByte, false},
+      {emptyWithCrc, false}, {storedSmaller, false}, {storedZero, false}, {storedShort, false},
+      {storedLong, false},
+  };
+  for (const Case& c : cases) {
+    Opened o = openBytes(oneEntry(c.entry));
+    ASSERT_NE(o.z, nullptr) << c.entry.name;
+    EXPECT_EQ(extractEntry(o.z, 0, o.dir + "/t"), c.extracts) << c.entry.name;
+    EXPECT_TRUE(fs::exists(o.dir + "/t")) << c.entry.name;
+    if (c.extracts) {
+      EXPECT_EQ(fileContent(o.dir + "/t"), c.entry.data) << c.entry.name;
+    }
+    finish(&o);
+  }
+}
+
+TEST(ExtractEntry, WritesNoMoreThanTheStatedSize) {
+  std::string data = noisyData(2 * 1024 * 1024);
+  for (std::uint16_t method : {0, 8}) {
+    ZipEntrySpec e = fileEntry("t", data);
+    e.method = method;
+    e.size = 1000;
+    Opened o = openBytes(oneEntry(e));
+    ASSERT_NE(o.z, nullptr);
+    EXPECT_FALSE(extractEntry(o.z, 0, o.dir + "/t")) << method;
+    ASSERT_TRUE(fs::exists(o.dir + "/t")) << method;
+    EXPECT_LE(fs::file_size(o.dir + "/t"), 1000u) << method;
+    finish(&o);
+  }
+}
+
+TEST(ExtractEntry, Writes100MiBEntryWhole) {
+  // Numbered lines: each 4 KiB block differs, so a lost or repeated chunk shows.
+  std::string data;
+  data.reserve(100 * 1024 * 1024 + 64);
+  for (int line = 0; data.size() < 100 * 1024 * 1024; ++line)
+    data += "line " + std::to_string(line) + " of the hundred mebibyte entry\n";
+  data.resize(100 * 1024 * 1024);
+  Opened o = openBytes(oneEntry(fileEntry("big", data)));
+  ASSERT_NE(o.z, nullptr);
+  ASSERT_TRUE(extractEntry(o.z, 0, o.dir + "/big"));
+  EXPECT_TRUE(fileContent(o.dir + "/big") == data);
+  finish(&o);
 }
 
 TEST(ExtractEntry, SetsTheStoredDateAndTimeAsLocalTime) {
