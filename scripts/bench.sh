@@ -1,9 +1,11 @@
 #!/bin/sh
 # Benchmark (not a test): times the updater against bsdtar and Info-ZIP unzip
 # on generated workloads, beside the raw limits of the same file system, and
-# prints a table. Workloads and scratch live on tmpfs (/dev/shm) when it has
-# room, else under build/bench. BENCH_RUNS and BENCH_RUNS_W3 set the runs per
-# case (5 and 3). The table is also kept in build/bench/results.md.
+# prints a table. The updater runs as built (ISA-L's inflate) and as built
+# with zlib's inflate (build/bench-zlib), side by side. Workloads and scratch
+# live on tmpfs (/dev/shm) when it has room, else under build/bench.
+# BENCH_RUNS and BENCH_RUNS_W3 set the runs per case (5 and 3). The table is
+# also kept in build/bench/results.md.
 set -eu
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -28,6 +30,11 @@ for old in "$base"/work-*; do
 done
 python3 scripts/bench_workloads.py "$work"
 
+# The same updater inflating with zlib, for the comparison.
+cmake -S . -B build/bench-zlib -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_BUILD_TESTS=OFF \
+  -DTAVO_ZLIB_INFLATE=ON >/dev/null
+cmake --build build/bench-zlib -j "$(nproc)" --target tavo_updater >/dev/null
+
 scratch="$base/scratch"
 rm -rf "$scratch"
 mkdir -p "$scratch"
@@ -39,7 +46,8 @@ if [ "$(stat -f -c %T "$base")" = tmpfs ] &&
   dd if=/dev/zero of="$scratch/warm" bs=1M count=4096 status=none
   rm -f "$scratch/warm"
 fi
-python3 scripts/bench_measure.py "$(pwd)/build/native/tavo_updater" "$(pwd)/build/native/tree_writer" \
+python3 scripts/bench_measure.py "$(pwd)/build/native/tavo_updater" \
+  "$(pwd)/build/bench-zlib/tavo_updater" "$(pwd)/build/native/tree_writer" \
   "$work" "$scratch" "$runs" "$runs_w3" | tee build/bench/results.md
 rm -rf "$scratch"
 echo
