@@ -22,7 +22,6 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-typedef std::map<std::string, std::string> Tree;
 
 const std::string rolledBack =
     "Tavonu guncelleme kuruluyor...\nHata \xE2\x80\x94 geri aliniyor (rollback)...\n";

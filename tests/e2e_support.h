@@ -3,8 +3,17 @@
 #ifndef TAVO_TESTS_E2E_SUPPORT_H
 #define TAVO_TESTS_E2E_SUPPORT_H
 
+#include <map>
 #include <string>
 #include <vector>
+
+// A file tree as treeOf() gives it.
+typedef std::map<std::string, std::string> Tree;
+
+// What the updater prints on standard output for each outcome.
+inline const std::string banner = "Tavonu guncelleme kuruluyor...\n";
+inline const std::string succeeded = banner + "Guncelleme tamam.\n";
+inline const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
 
 struct E2eConfig {
   std::string updater;              // host path of the updater executable

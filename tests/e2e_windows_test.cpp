@@ -16,11 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-typedef std::map<std::string, std::string> Tree;
-
-const std::string banner = "Tavonu guncelleme kuruluyor...\n";
-const std::string succeeded = banner + "Guncelleme tamam.\n";
-const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
 
 struct Scene {
   std::string root = makeScratchDir();
