@@ -1,5 +1,5 @@
 # Entry points only; CMake does the building.
-.PHONY: deps build demo test windows bench fuzz
+.PHONY: deps build demo test windows bench fuzz format
 
 deps:
 	scripts/deps.sh
@@ -22,3 +22,7 @@ bench: deps build
 # FUZZ_SECONDS sets how long the fuzzer runs.
 fuzz: deps
 	scripts/fuzz.sh $(or $(FUZZ_SECONDS),60)
+
+# Formats every C++ file with .clang-format (make test checks it).
+format: deps
+	scripts/format.sh

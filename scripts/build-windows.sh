@@ -32,11 +32,21 @@ enable_source_lines() {
   $SUDO apt-get update -qq
 }
 
+# Downloads a Debian source package into $deps/src, trying a few times.
+fetch_source() {
+  for attempt in 1 2 3; do
+    (cd "$deps/src" && apt-get source -qq "$1") && return 0
+    echo "build-windows: apt-get source $1 failed (attempt $attempt of 3)" >&2
+    sleep 10
+  done
+  return 1
+}
+
 build_libzip() {
   mkdir -p "$deps/src"
   if ! ls -d "$deps"/src/libzip-*/CMakeLists.txt >/dev/null 2>&1; then
     enable_source_lines
-    (cd "$deps/src" && apt-get source -qq libzip)
+    fetch_source libzip
   fi
   src=$(ls -d "$deps"/src/libzip-*/ | head -n 1)
   cmake -S "$src" -B "$deps/libzip-build" \
@@ -63,7 +73,7 @@ build_isal() {
   mkdir -p "$deps/src"
   if ! ls -d "$deps"/src/libisal-*/Makefile.unx >/dev/null 2>&1; then
     enable_source_lines
-    (cd "$deps/src" && apt-get source -qq libisal)
+    fetch_source libisal
   fi
   src=$(ls -d "$deps"/src/libisal-*/ | head -n 1)
   make -C "$src" -f Makefile.unx arch=mingw AS=nasm -j "$jobs" lib >"$deps/isal-build.log" 2>&1 ||

@@ -1,9 +1,12 @@
 #!/bin/sh
-# Installs the Debian packages the build, the tests and the demo need, after
-# an apt-get update, when any of them is missing.
+# Installs the Debian packages that the build, the demo, the tests (native,
+# sanitizers, fuzzing, Windows under Wine, the format check) and the
+# benchmark need, after an apt-get update, when any of them is missing.
+# Downloads are tried a few times, so that a dropped connection to the
+# mirror does not fail a new machine's first run.
 set -eu
 packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-dev
-  libgtest-dev zip unzip libarchive-tools python3 time
+  libgtest-dev zip unzip libarchive-tools python3 time clang-format
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 dpkg-dev clang libclang-rt-14-dev libisal-dev nasm"
 missing=""
@@ -15,5 +18,12 @@ done
 echo "installing:$missing"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
-$SUDO apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $missing
+attempt=1
+until $SUDO apt-get update -qq &&
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -o Acquire::Retries=3 \
+    --no-install-recommends $missing; do
+  [ $attempt -lt 3 ] || exit 1
+  echo "deps: apt-get failed (attempt $attempt of 3); trying again in 10 s" >&2
+  attempt=$((attempt + 1))
+  sleep 10
+done

@@ -29,8 +29,8 @@ Prepared prepare(const ZipEntrySpec& e) {
   Prepared p;
   p.payload = e.payload ? *e.payload : (e.method == 8 ? deflateRaw(e.data) : e.data);
   p.crc = e.crc ? *e.crc
-                : std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
-                                      uInt(e.data.size())));
+                : std::uint32_t(
+                      crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), uInt(e.data.size())));
   p.size = e.size ? *e.size : std::uint32_t(e.data.size());
   p.compressedSize = e.compressedSize ? *e.compressedSize : std::uint32_t(p.payload.size());
   return p;
