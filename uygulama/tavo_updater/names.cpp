@@ -63,6 +63,12 @@ bool isSafeEntryName(const std::string& name) {
   return parts.empty() || !equalsIgnoringCase(parts[0], "_guncelleme_yedek");
 }
 
+bool hasControlBytes(const std::string& bytes) {
+  for (unsigned char c : bytes)
+    if (c < 0x20) return true;
+  return false;
+}
+
 bool isUpdaterItself(const std::string& name) {
   std::string::size_type slash = name.rfind('/');
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);

@@ -10,6 +10,11 @@
 // into the backup directory.
 bool isSafeEntryName(const std::string& name);
 
+// True when `bytes` holds a control character (a byte below 0x20). Decoding
+// a stored name from code page 437 turns those bytes into printable ones, so
+// the stored bytes are checked as well as the decoded name.
+bool hasControlBytes(const std::string& bytes);
+
 // True when the part after the last '/' is "tavo_updater.exe" in any ASCII
 // letter case ('\' is not a separator here).
 bool isUpdaterItself(const std::string& name);

@@ -220,6 +220,13 @@ bool entryName(ZipArchive* z, std::uint64_t index, std::string* name) {
   return true;
 }
 
+bool entryRawName(ZipArchive* z, std::uint64_t index, std::string* raw) {
+  const char* stored = zip_get_name(z, index, ZIP_FL_ENC_RAW);
+  if (stored == nullptr) return false;
+  *raw = stored;
+  return true;
+}
+
 bool entryIsDirectory(ZipArchive* z, std::uint64_t index) {
   const char* stored = zip_get_name(z, index, 0);
   if (stored == nullptr) return false;

@@ -20,6 +20,10 @@ std::uint64_t entryCount(ZipArchive* z);
 // The stored name of entry `index` (as UTF-8). False when it cannot be read.
 bool entryName(ZipArchive* z, std::uint64_t index, std::string* name);
 
+// The name of entry `index` as its bytes are stored, before any decoding
+// from code page 437 to UTF-8. False when it cannot be read.
+bool entryRawName(ZipArchive* z, std::uint64_t index, std::string* raw);
+
 // True when the name ends in '/' or the external attributes carry 0x10.
 bool entryIsDirectory(ZipArchive* z, std::uint64_t index);
 
