@@ -18,12 +18,17 @@ done
 echo "installing:$missing"
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
+# apt's progress goes to a log, shown only when the install fails.
+log=$(mktemp)
 attempt=1
-until $SUDO apt-get update -qq &&
+until $SUDO apt-get update -qq >"$log" 2>&1 &&
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq -o Acquire::Retries=3 \
-    --no-install-recommends $missing; do
+    --no-install-recommends $missing >>"$log" 2>&1; do
+  tail -n 30 "$log" >&2
   [ $attempt -lt 3 ] || exit 1
   echo "deps: apt-get failed (attempt $attempt of 3); trying again in 10 s" >&2
   attempt=$((attempt + 1))
   sleep 10
 done
+rm -f "$log"
+echo "installed $(echo $missing | wc -w) packages"
