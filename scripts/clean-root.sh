@@ -71,6 +71,16 @@ mounted=""
 cleanup() {
   status=$?
   trap - EXIT INT TERM
+  # Whatever still runs inside the root (a test's background server, the
+  # command itself after a signal to this script alone) goes first.
+  for pass in TERM KILL; do
+    for p in /proc/[0-9]*; do
+      if [ "$(readlink "$p/root" 2>/dev/null)" = "$run" ]; then
+        kill -s "$pass" "${p#/proc/}" 2>/dev/null || true
+      fi
+    done
+    sleep 1
+  done
   # Innermost first; lazy so that a process still inside cannot keep them.
   for m in $mounted; do umount -l "$run/$m" 2>/dev/null || true; done
   # Only delete the copy once nothing is mounted in it any more.
