@@ -286,6 +286,30 @@ TEST(Hostile, TargetsTheFileSystemRefuses) {
   for (const Case& c : cases) runCase(c.what, c.bytes, c.expect);
 }
 
+// A directory the user moved elsewhere and linked back stays in use: the
+// update writes through the link, and a rollback puts the old file back there.
+TEST(Hostile, ALinkedDirectoryInsideTheInstallationIsFollowed) {
+  for (bool fails : {false, true}) {
+    SCOPED_TRACE(fails ? "rolled back" : "installed");
+    std::string root = makeScratchDir();
+    putFile(root + "/moved/plugins/p.dll", "old p");
+    fs::create_directories(root + "/inst");
+    fs::create_directory_symlink(root + "/moved/plugins", root + "/inst/plugins");
+    std::vector<ZipEntrySpec> entries = {dirEntry("plugins/"), fileEntry("plugins/p.dll", "new p")};
+    if (fails) {
+      entries.push_back(fileEntry("later.txt", "damaged"));
+      entries.back().crc = 1;
+    }
+    writeBytes(root + "/u.zip", buildZipOf(entries));
+    RunResult r =
+        runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")}, root);
+    EXPECT_EQ(r.code, fails ? 4 : 0);
+    EXPECT_EQ(fileContent(root + "/moved/plugins/p.dll"), fails ? "old p" : "new p");
+    EXPECT_TRUE(fs::is_symlink(root + "/inst/plugins"));
+    removeScratchDir(root);
+  }
+}
+
 TEST(Hostile, ControlCharactersInNames) {
   // Without the UTF-8 flag libzip reads a name with a control byte other
   // than tab, CR and LF as CP437, where 0x01-0x1F are symbols (0x01 is
@@ -298,7 +322,8 @@ TEST(Hostile, ControlCharactersInNames) {
     Expect expect;
   } cases[] = {
       {"0x01 without flag", around(smiley), invalidName("ctl\xE2\x98\xBA.txt")},
-      {"0x1F in a directory without flag", around(dirEntry("d\x1F/")), invalidName("d\xE2\x96\xBC/")},
+      {"0x1F in a directory without flag", around(dirEntry("d\x1F/")),
+       invalidName("d\xE2\x96\xBC/")},
       {"0x01 with flag", around(utf8(smiley)), notOpened()},
       {"0x1F with flag", around(utf8(fileEntry("x\x1F", "s"))), notOpened()},
       {"tab with flag", around(utf8(fileEntry("tab\t", "s"))), invalidName("tab\t")},

@@ -37,6 +37,18 @@ void makeParentDirsOnce(const std::string& path, std::set<std::string>* made) {
   if (made->insert(parent).second) makeParentDirs(path);
 }
 
+// A directory entry succeeds when the directory exists afterwards, made
+// now or before; a file in its way, or a failed creation, fails it. The
+// check looks at the path with a separator at its end, so that a link to a
+// directory that the installation already holds counts as the directory.
+bool makeDirectoryEntry(const std::string& path) {
+  makeDirs(path);
+  std::string asDirectory = path;
+  if (asDirectory.back() != '\\' && asDirectory.back() != '/') asDirectory += '\\';
+  bool isDirectory = false;
+  return pathAttributes(asDirectory, &isDirectory) && isDirectory;
+}
+
 // Handles one file entry; false when the run must stop.
 bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const std::string& hedef,
                  const std::string& yedekDir, BackupJournal* yedekler,
@@ -45,6 +57,8 @@ bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const 
   std::string t = joinPath(hedef, name);
   makeParentDirsOnce(t, made);
   if (fileExists(t)) {
+    // Only the file this run wrote counts as journalled: another name of
+    // the old file (a hard link) still needs a backup of its own.
     if (!alreadyJournalled(t, *journalled)) {
       std::string yb = joinPath(yedekDir, name);
       makeParentDirsOnce(yb, made);
@@ -53,7 +67,6 @@ bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const 
         return false;
       }
       yedekler->emplace_back(t, yb);
-      remember(t, journalled);
     }
   } else {
     yeniler->push_back(t);
@@ -76,16 +89,17 @@ bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& 
   bool ok = true;
   std::uint64_t n = entryCount(z);
   for (std::uint64_t i = 0; i < n && ok; ++i) {
-    std::string name;
-    if (!entryName(z, i, &name)) {
+    std::string name, raw;
+    if (!entryName(z, i, &name) || !entryRawName(z, i, &raw)) {
       ok = false;
       break;
     }
-    if (!isSafeEntryName(name)) {
+    if (!isSafeEntryName(name) || hasControlBytes(raw)) {
       report("tavo_updater: gecersiz girdi adi: %s\n", name);
       ok = false;
     } else if (entryIsDirectory(z, i)) {
-      makeDirs(joinPath(hedef, name));
+      ok = makeDirectoryEntry(joinPath(hedef, name));
+      if (!ok) report("tavo_updater: cikarma hatasi: %s\n", name);
     } else if (!isUpdaterItself(name)) {
       ok = installFile(z, i, name, hedef, yedekDir, yedekler, yeniler, &journalled, &made);
     }
