@@ -373,6 +373,25 @@ TEST(BothTargets, ReadOnlyAndHardLinkedTargetsAreReplacedNotWrittenThrough) {
   }
 }
 
+// A directory link that is already inside the backup directory when the run
+// starts goes with it as a link: what it points to is never entered.
+TEST(BothTargets, ALinkInTheBackupDirectoryIsRemovedNotFollowed) {
+  Scene s;
+  install(s, {{"a.txt", "old a"}});
+  putFile(s.root + "/outside/keep.txt", "keep");
+  fs::create_directories(s.inst + "/_guncelleme_yedek");
+  fs::create_directory_symlink(s.root + "/outside", s.inst + "/_guncelleme_yedek/link");
+  RunResult r = update(s, {fileEntry("a.txt", "new a")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(fileContent(s.root + "/outside/keep.txt"), "keep");
+  // Wine 8 shows the link as a reparse point but refuses RemoveDirectoryW on
+  // it while its target is not empty (ERROR_DIR_NOT_EMPTY); Windows removes
+  // the link.
+  if (!e2eConfig().windows) {
+    EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "new a"}}));
+  }
+}
+
 // The string as the version resource stores it: UTF-16LE, ended by a zero.
 std::string utf16(const std::string& ascii) {
   std::string result;

@@ -175,6 +175,11 @@ bool removeName(const std::wstring& name, DWORD attributes) {
   return false;
 }
 
+// Removes a directory link or junction itself, not what it points to.
+bool removeLink(const std::wstring& name) {
+  return retryWhileHeld([&] { return RemoveDirectoryW(name.c_str()) != 0; });
+}
+
 // Removes the directory `dir` (a "\\?\" path) and what is below it. A link
 // or junction inside is removed as a link, never entered.
 void removeTreeBelow(const std::wstring& dir) {
@@ -191,7 +196,7 @@ void removeTreeBelow(const std::wstring& dir) {
       if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
         deleteName(child);
       else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        retryWhileHeld([&] { return RemoveDirectoryW(child.c_str()) != 0; });
+        removeLink(child);
       else
         removeTreeBelow(child);
     } while (FindNextFileW(search, &found));
@@ -259,7 +264,7 @@ bool removeTree(const std::string& path) {
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
     deleteName(name);
   else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    retryWhileHeld([&] { return RemoveDirectoryW(name.c_str()) != 0; });
+    removeLink(name);
   else
     removeTreeBelow(name);
   return attributesOf(name) == INVALID_FILE_ATTRIBUTES;
