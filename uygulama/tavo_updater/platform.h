@@ -36,8 +36,9 @@ bool copyFileOver(const std::string& from, const std::string& to);
 // Deletes the file `path`; never deletes a directory. True on success.
 bool removeFile(const std::string& path);
 
-// Deletes the directory `path` with everything below it, without following
-// symbolic links. True when nothing of it is left.
+// Deletes the directory `path` with everything below it, read-only entries
+// too, removing symbolic links and junctions as links, never following them.
+// True when nothing of it is left.
 bool removeTree(const std::string& path);
 
 // Writes into *identity a value that is equal for two paths exactly when they
