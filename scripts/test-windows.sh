@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds the Windows executable and runs under wine, in a prefix of its own:
 # the cross-built unit tests, the end-to-end scenarios of the native run and
-# the cases only Windows shows (the runners are native programs).
+# the cases only Windows shows (the runners are native programs). The unit
+# tests and the Windows-only cases run as an unprivileged user.
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -13,8 +14,34 @@ results="$root/build/wine-results"
 rm -rf "$results"
 mkdir -p "$results"
 
-# Stops this prefix's server only, however the run ends.
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+# Read-only files hold only for a user who is not root (wine run as root
+# writes them all the same): the cases where Windows' own rules matter run as
+# an unprivileged user, in a prefix of its own that it owns (wine refuses
+# any other) and with scratch directories of its own.
+user=tavo_wine
+if [ "$(id -u)" -eq 0 ]; then
+  id -u "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/sh "$user"
+  home=$(getent passwd "$user" | cut -d: -f6)
+  as_user() {
+    setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
+      env HOME="$home" USER="$user" LOGNAME="$user" WINEPREFIX="$home/wine-prefix" \
+      TMPDIR="$home/tmp" "$@"
+  }
+  chown "$user" "$results"
+else
+  as_user() { "$@"; }
+fi
+
+# The case of a system code page that is not UTF-8 needs a Turkish locale
+# with a single-byte character set.
+if ! locale -a | grep -qx 'tr_TR.iso88599'; then
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO localedef -i tr_TR -f ISO-8859-9 tr_TR.ISO-8859-9
+fi
+
+# Stops these prefixes' servers only, however the run ends.
+trap 'wineserver -k >/dev/null 2>&1 || true; as_user wineserver -k >/dev/null 2>&1 || true' EXIT
 trap 'exit 130' INT TERM
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -26,6 +53,11 @@ fi
 # streams: give them /dev/null, not a test runner's pipes.
 wineserver -p
 wine cmd /c exit </dev/null >/dev/null 2>&1
+# The same for the unprivileged user's prefix.
+as_user sh -c 'mkdir -p "$TMPDIR"
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then wineboot -i >/dev/null 2>&1; wineserver -w; fi
+  wineserver -p
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true'
 
 status=0
 # suite NAME REPORT COMMAND...: runs one GoogleTest program, which writes
@@ -43,13 +75,13 @@ e2e="--updater $win/tavo_updater.exe --helpers $win --prefix wine --paths wine"
 # The C runtime under wine only takes a zone from TZ that is set before the
 # process starts; the time tests use this POSIX-style zone.
 suite wine_unit_tests "Z:$(echo "$results/wine_unit_tests.xml" | tr / '\\')" \
-  env TZ=EST5EDT wine "$win/unit_tests.exe"
+  as_user env TZ=EST5EDT wine "$win/unit_tests.exe"
 # shellcheck disable=SC2086
 suite wine_e2e "$results/wine_e2e.xml" build/native/e2e_test $e2e
 # shellcheck disable=SC2086
 suite wine_e2e_hostile "$results/wine_e2e_hostile.xml" build/native/e2e_hostile_test $e2e
 # shellcheck disable=SC2086
-suite wine_e2e_windows "$results/wine_e2e_windows.xml" build/native/e2e_windows_test $e2e
+suite wine_e2e_windows "$results/wine_e2e_windows.xml" as_user build/native/e2e_windows_test $e2e
 
 # One closing line over the suites.
 passed=0

@@ -1,8 +1,12 @@
 // End-to-end cases that only the Windows build shows, run under wine: files
 // that a still-running application holds open, hidden files, letter case,
-// non-ASCII installation directories, the stand-in's hand-over and the
-// executable's resources.
+// long and non-ASCII paths, the stand-in's hand-over and the executable's
+// resources; and read-only and hard-linked targets, which both targets run
+// (as a user who is not root, or the system would write them all the same).
 #include <gtest/gtest.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -46,6 +50,32 @@ bool runWindowsCommand(const std::string& words) {
   for (int attempt = 0; attempt < 3; ++attempt)
     if (std::system((command + words + " >/dev/null 2>&1").c_str()) == 0) return true;
   return false;
+}
+
+// Starts a Windows program through the configured prefix in the background.
+void startWindowsCommand(const std::string& words) {
+  std::string command;
+  for (const std::string& word : e2eConfig().prefix) command += word + " ";
+  std::system((command + words + " >/dev/null 2>&1 &").c_str());
+}
+
+std::string quoted(const std::string& word) { return "'" + word + "'"; }
+
+mode_t modeOf(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
+// Appends directories named "dd...d" to `base` until the spelt path is
+// `length` characters long.
+std::string deepDir(const std::string& base, std::size_t length) {
+  std::string dir = base;
+  while (spell(dir).size() < length) {
+    std::size_t left = length - spell(dir).size();
+    std::size_t step = left <= 101 ? left : (left - 101 == 1 ? 99 : 101);
+    dir += "/" + std::string(step - 1, 'd');
+  }
+  return dir;
 }
 
 class WindowsOnly : public testing::Test {
@@ -181,6 +211,185 @@ TEST_F(WindowsOnly, TheStandInHandsOverAndComesBackUpdated) {
   EXPECT_EQ(fileContent(report), expected);
   EXPECT_EQ(fileContent(s.inst + "/surum.txt"), "2\n");
   EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek"));
+}
+
+// Full paths of 270, 400 and 1,000 characters, reached through a deep
+// installation directory or through a deep entry name: a replaced and a new
+// file are installed, or restored byte for byte; no backup is left.
+TEST_F(WindowsOnly, LongPathsAreInstalledAndRestored) {
+  for (std::size_t length : {270, 400, 1000}) {
+    for (bool deepEntry : {false, true}) {
+      for (bool fails : {false, true}) {
+        Scene s;
+        std::string dir;  // of the two files, relative to s.inst
+        if (deepEntry)
+          dir = deepDir(s.inst, length - 6).substr(s.inst.size() + 1);
+        else
+          s.inst = deepDir(s.root, length - 6);
+        std::string prefix = dir.empty() ? "" : dir + "/";
+        install(s, {{prefix + "a.txt", std::string(3000, 'o')}});
+        ASSERT_EQ(spell(s.inst + "/" + prefix + "a.txt").size(), length);
+        Tree expected = treeOf(s.inst);
+        std::vector<ZipEntrySpec> entries = {fileEntry(prefix + "a.txt", "new a"),
+                                             fileEntry(prefix + "n.txt", "new n")};
+        if (fails) entries.push_back(brokenEntry("z.txt"));
+        RunResult r = update(s, entries);
+        std::string label = std::to_string(length) + (deepEntry ? " entry" : " dir");
+        if (!fails) {
+          expected[prefix + "a.txt"] = "new a";
+          expected[prefix + "n.txt"] = "new n";
+        }
+        EXPECT_EQ(r.code, fails ? 4 : 0) << label;
+        EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
+        EXPECT_EQ(treeOf(s.inst), expected) << label;
+      }
+    }
+  }
+}
+
+// A file held without any sharing, let go 300 ms or 1 s after the updater
+// starts on the tree, is waited for; one held for 10 s fails its entry
+// after about 2 s of retries, and the run is undone.
+TEST_F(WindowsOnly, AFileHeldForAMomentIsWaitedFor) {
+  const Tree installed = {{"a.txt", "old a"}, {"keep.txt", "untouched"}};
+  for (int holdMs : {300, 1000, 10000}) {
+    Scene s;
+    install(s, installed);
+    std::string ready = s.root + "/ready";
+    // The hold ends that long after the backup directory appears.
+    int holder =
+        startHelper("file_holder", {spell(s.inst + "/a.txt"), "none", spell(ready),
+                                    spell(s.inst + "/_guncelleme_yedek"), std::to_string(holdMs)});
+    ASSERT_TRUE(waitForFile(ready, 60)) << holdMs;
+    RunResult r = update(s, {fileEntry("new.txt", "new"), fileEntry("a.txt", "new a")});
+    waitHelper(holder);
+    Tree expected = installed;
+    if (holdMs < 2000) {
+      expected["a.txt"] = "new a";
+      expected["new.txt"] = "new";
+    }
+    EXPECT_EQ(r.code, holdMs < 2000 ? 0 : 4) << holdMs;
+    EXPECT_EQ(r.out, holdMs < 2000 ? succeeded : rolledBack) << holdMs;
+    EXPECT_EQ(r.err, holdMs < 2000 ? "" : "tavo_updater: yedek alinamadi: a.txt\n") << holdMs;
+    EXPECT_EQ(treeOf(s.inst), expected) << holdMs;
+    if (holdMs > 2000) {
+      EXPECT_LT(r.seconds, 9.0) << "gave up before the holder let go";
+    }
+  }
+}
+
+// A program of the installation that is still running cannot be replaced:
+// its entry fails, and the program was never changed, so the rollback has
+// nothing to report and the backup goes.
+TEST_F(WindowsOnly, ARunningProgramFailsItsEntryAndStaysAsItWas) {
+  Scene s;
+  std::string program = fileContent(helperProgram("sleeper"));
+  install(s, {{"bin/app.exe", program}});
+  std::string pidFile = s.root + "/pid", go = s.root + "/go";
+  startWindowsCommand(quoted(spell(s.inst + "/bin/app.exe")) + " " + quoted(spell(pidFile)) + " " +
+                      quoted(spell(go)) + " 0");
+  ASSERT_TRUE(waitForFile(pidFile, 60));
+  RunResult r = update(s, {fileEntry("new.txt", "new"), fileEntry("bin/app.exe", "new program")});
+  putFile(go, "");
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.out, rolledBack);
+  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: bin/app.exe\n");
+  EXPECT_TRUE(fileContent(s.inst + "/bin/app.exe") == program);
+  EXPECT_FALSE(fs::exists(s.inst + "/new.txt"));
+  EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek"));
+}
+
+// With the system's code page in place of UTF-8 (a Windows that ignores the
+// manifest's request) and a Turkish locale, a non-ASCII installation
+// directory and entry are still installed, and the relaunch gets its path
+// right. Under wine the host's file names are then in ISO-8859-9.
+TEST_F(WindowsOnly, NonAsciiPathsWorkInATurkishCodePage) {
+  const std::string locale = "tr_TR.ISO-8859-9";
+  locale_t available = newlocale(LC_CTYPE_MASK, locale.c_str(), locale_t(0));
+  if (available == locale_t(0)) GTEST_SKIP() << locale << " is not installed";
+  freelocale(available);
+  Scene s;
+  const std::string latin5 = "/\xDE\xFCkr\xFC/Uygulama",
+                    utf8 = "/\xC5\x9E\xC3\xBCkr\xC3\xBC/Uygulama";
+  s.inst = s.root + latin5;
+  install(s, {{"\xFE"
+               "ey.txt",
+               "old"}});
+  fs::copy_file(helperProgram("launch_recorder"), s.inst + "/launch_recorder.exe");
+  ZipEntrySpec replaced = fileEntry(
+      "\xC5\x9F"
+      "ey.txt",
+      "new");  // "şey.txt"
+  replaced.flags = 0x800;
+  writeBytes(s.root + "/u.zip",
+             buildZipOf({replaced, fileEntry("d\xC3\xB6nem/\xC4\xB1.txt", "i")}));  // "dönem/ı.txt"
+  std::string command = "env LANG=" + locale + " LC_ALL=" + locale;
+  for (const std::string& word : e2eConfig().prefix) command += " " + word;
+  command += " " + quoted(helperProgram("tavo_updater_cp")) + " --zip " +
+             quoted(spell(s.root + "/u.zip")) + " --hedef " + quoted(spell(s.inst)) + " --exe " +
+             quoted(spell(s.inst + "/launch_recorder.exe")) + " >" + quoted(s.root + "/out") +
+             " 2>" + quoted(s.root + "/err");
+  int status = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(fileContent(s.root + "/err"), "");
+  EXPECT_EQ(fileContent(s.inst + "/\xFE"
+                                 "ey.txt"),
+            "new");
+  EXPECT_EQ(fileContent(s.inst + "/d\xF6nem/\xFD.txt"), "i");
+  EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek"));
+  std::string inUtf8 = spell(s.root + utf8);
+  EXPECT_TRUE(waitForFile(s.inst + "/launched.txt", 30));
+  EXPECT_EQ(fileContent(s.inst + "/launched.txt"),
+            "\"" + inUtf8 + "\\launch_recorder.exe\"\n" + inUtf8 + "\n");
+}
+
+// A read-only target, or one with another name outside the installation,
+// is replaced by a new file: the read-only one stays read-only, the other
+// name keeps the old content, after a success and after a rollback alike.
+TEST(BothTargets, ReadOnlyAndHardLinkedTargetsAreReplacedNotWrittenThrough) {
+  for (bool hardLinked : {false, true}) {
+    for (bool fails : {false, true}) {
+      Scene s;
+      install(s, {{"a.txt", "old a"}});
+      std::string outside = s.root + "/outside.txt";
+      if (hardLinked)
+        ASSERT_EQ(link((s.inst + "/a.txt").c_str(), outside.c_str()), 0);
+      else
+        ASSERT_EQ(chmod((s.inst + "/a.txt").c_str(), 0444), 0);
+      std::vector<ZipEntrySpec> entries = {fileEntry("a.txt", "new a")};
+      if (fails) entries.push_back(brokenEntry("z.txt"));
+      RunResult r = update(s, entries);
+      std::string label =
+          std::string(hardLinked ? "linked" : "read-only") + (fails ? " fails" : "");
+      EXPECT_EQ(r.code, fails ? 4 : 0) << label;
+      EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
+      EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", fails ? "old a" : "new a"}})) << label;
+      if (hardLinked) {
+        EXPECT_EQ(fileContent(outside), "old a") << label;
+      } else {
+        EXPECT_EQ(modeOf(s.inst + "/a.txt") & 0222, 0u) << label;
+      }
+    }
+  }
+}
+
+// A directory link that is already inside the backup directory when the run
+// starts goes with it as a link: what it points to is never entered.
+TEST(BothTargets, ALinkInTheBackupDirectoryIsRemovedNotFollowed) {
+  Scene s;
+  install(s, {{"a.txt", "old a"}});
+  putFile(s.root + "/outside/keep.txt", "keep");
+  fs::create_directories(s.inst + "/_guncelleme_yedek");
+  fs::create_directory_symlink(s.root + "/outside", s.inst + "/_guncelleme_yedek/link");
+  RunResult r = update(s, {fileEntry("a.txt", "new a")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(fileContent(s.root + "/outside/keep.txt"), "keep");
+  // Wine 8 shows the link as a reparse point but refuses RemoveDirectoryW on
+  // it while its target is not empty (ERROR_DIR_NOT_EMPTY); Windows removes
+  // the link.
+  if (!e2eConfig().windows) {
+    EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "new a"}}));
+  }
 }
 
 // The string as the version resource stores it: UTF-16LE, ended by a zero.

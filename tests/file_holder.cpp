@@ -1,6 +1,7 @@
 // Test helper standing in for an application that still holds one of its
 // files: opens <file> for reading with the sharing <share> ("none", "r" or
-// "rw"), writes <readyfile>, waits until <stopfile> exists, then closes it.
+// "rw"), writes <readyfile>, waits until <stopfile> exists and then <ms>
+// more (0 when not given), then closes it.
 #define WIN32_LEAN_AND_MEAN
 // libstdc++ may have defined it already.
 #ifndef NOMINMAX
@@ -9,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -31,8 +33,8 @@ bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 
 int main(int argc, char** argv) {
   DWORD share = 0;
-  if (argc != 5 || !shareMode(argv[2], &share)) {
-    std::fputs("usage: file_holder <file> none|r|rw <readyfile> <stopfile>\n", stderr);
+  if ((argc != 5 && argc != 6) || !shareMode(argv[2], &share)) {
+    std::fputs("usage: file_holder <file> none|r|rw <readyfile> <stopfile> [<ms>]\n", stderr);
     return 2;
   }
   HANDLE h = CreateFileA(argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING,
@@ -44,6 +46,7 @@ int main(int argc, char** argv) {
   CloseHandle(ready);
   // Bounded, so that a test that dies early does not leave it behind.
   for (int waited = 0; waited < 120000 && !exists(argv[4]); waited += 10) Sleep(10);
+  if (argc == 6) Sleep(DWORD(std::atoi(argv[5])));
   CloseHandle(h);
   return 0;
 }

@@ -16,11 +16,13 @@ bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
+bool real_sameFileContent(const std::string& a, const std::string& b);
 OutputFile real_createOutputFile(const std::string& path);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
 bool real_closeOutputFile(OutputFile file);
 bool real_setFileTimes(const std::string& path, std::time_t when);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
+std::vector<std::string> real_commandLineArguments(int argc, char** argv);
 bool real_startProcess(const std::string& exe, const std::string& workDir);
 
 namespace {
@@ -90,6 +92,10 @@ bool fileIdentity(const std::string& path, std::string* identity) {
   return real_fileIdentity(path, identity);
 }
 
+bool sameFileContent(const std::string& a, const std::string& b) {
+  return real_sameFileContent(a, b);
+}
+
 OutputFile createOutputFile(const std::string& path) {
   return failsNow(FaultOp::createOutputFile) ? invalidHandle : real_createOutputFile(path);
 }
@@ -114,6 +120,10 @@ bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
 }
 
 void sleepMilliseconds(unsigned) {}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return real_commandLineArguments(argc, argv);
+}
 
 bool startProcess(const std::string& exe, const std::string& workDir) {
   return real_startProcess(exe, workDir);

@@ -11,12 +11,14 @@
 #define removeFile real_removeFile
 #define removeTree real_removeTree
 #define fileIdentity real_fileIdentity
+#define sameFileContent real_sameFileContent
 #define createOutputFile real_createOutputFile
 #define writeOutputFile real_writeOutputFile
 #define closeOutputFile real_closeOutputFile
 #define setFileTimes real_setFileTimes
 #define waitForProcess real_waitForProcess
 #define sleepMilliseconds real_sleepMilliseconds
+#define commandLineArguments real_commandLineArguments
 #define startProcess real_startProcess
 
 #endif

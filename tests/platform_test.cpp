@@ -99,6 +99,72 @@ TEST(OutputFile, CreatesTruncatesAndWritesEveryByte) {
   removeScratchDir(dir);
 }
 
+bool writeOver(bool byCopy, const std::string& dir, const std::string& target) {
+  if (byCopy) {
+    putFile(dir + "/source", "new");
+    return copyFileOver(dir + "/source", target);
+  }
+  OutputFile file = createOutputFile(target);
+  bool written = file != invalidHandle && writeOutputFile(file, "new", 3);
+  return file != invalidHandle && closeOutputFile(file) && written;
+}
+
+// Neither a new output file nor a copy writes through a read-only target or
+// into the other names of a hard-linked one; a read-only one stays so.
+TEST(ReplacedTargets, ReadOnlyAndHardLinkedFilesAreReplacedByName) {
+  for (bool byCopy : {false, true}) {
+    for (bool hardLinked : {false, true}) {
+      std::string dir = makeScratchDir(), target = dir + "/target", other = dir + "/other";
+      putFile(target, "old content");
+      if (hardLinked) fs::create_hard_link(target, other);
+      fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+      if (!hardLinked) fs::permissions(target, readOnly);
+      std::string label =
+          std::string(byCopy ? "copy" : "output") + (hardLinked ? " linked" : " ro");
+      EXPECT_TRUE(writeOver(byCopy, dir, target)) << label;
+      EXPECT_EQ(fileContent(target), "new") << label;
+      if (hardLinked) {
+        EXPECT_EQ(fileContent(other), "old content") << label;
+      }
+      if (!hardLinked && !byCopy) {
+        EXPECT_EQ(fs::status(target).permissions() & fs::perms::owner_write, fs::perms::none);
+      }
+      fs::permissions(target, fs::perms::owner_all);
+      removeScratchDir(dir);
+    }
+  }
+}
+
+TEST(SameFileContent, OnlyForTwoFilesWithTheSameBytesAndModes) {
+  struct Case {
+    const char* name;
+    std::string other;  // content of b; "<dir>" for a directory, "" for missing
+    bool readOnly;      // b read-only
+    bool same;
+  };
+  const std::string big(300 * 1024, 'x');
+  const Case cases[] = {{"equal", big, false, true},
+                        {"last byte differs", big.substr(1) + "y", false, false},
+                        {"longer", big + "x", false, false},
+                        {"read-only", big, true, false},
+                        {"directory", "<dir>", false, false},
+                        {"missing", "", false, false}};
+  std::string dir = makeScratchDir();
+  putFile(dir + "/a", big);
+  for (const Case& c : cases) {
+    std::string b = dir + "/" + c.name;
+    if (c.other == "<dir>")
+      fs::create_directory(b);
+    else if (!c.other.empty())
+      putFile(b, c.other);
+    if (c.readOnly) fs::permissions(b, fs::perms::owner_write, fs::perm_options::remove);
+    EXPECT_EQ(sameFileContent(dir + "/a", b), c.same) << c.name;
+    EXPECT_EQ(sameFileContent(b, dir + "\\a"), c.same) << c.name;
+    if (c.readOnly) fs::permissions(b, fs::perms::owner_write, fs::perm_options::add);
+  }
+  removeScratchDir(dir);
+}
+
 TEST(WaitForProcess, OpensNothingForImpossibleIds) {
   EXPECT_FALSE(waitForProcess(0, 30000));
   EXPECT_FALSE(waitForProcess(0xFFFFFFFFu, 30000));

@@ -1,7 +1,10 @@
 // Operating-system operations the updater relies on: the only seam between
 // the program and the system. One implementation file per platform; CMake
 // links exactly one of them (tests may link a fault-injecting one instead).
-// Paths are narrow strings that may use '\' and '/' as separators.
+// Paths are narrow (UTF-8) strings that may use '\' and '/' as separators.
+// On Windows, a file operation that fails because another process holds the
+// file (sharing or lock violation) is tried again after growing pauses, for
+// at most 2 s per operation and 10 s per process in all.
 #ifndef TAVO_UPDATER_PLATFORM_H
 #define TAVO_UPDATER_PLATFORM_H
 
@@ -9,8 +12,10 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
-// Returns `path` spelt as the system's own libraries (the ZIP library) take it.
+// Returns `path` spelt as the system's own libraries (the ZIP library) take it
+// (on Windows the UTF-8 "\\?\" form of the full path, so long paths open).
 std::string systemPath(const std::string& path);
 
 // Returns true when `path` exists (a symbolic link is not followed); then
@@ -21,26 +26,39 @@ bool pathAttributes(const std::string& path, bool* isDirectory);
 // ignore a failure (it already exists, a drive root, a missing parent).
 bool createDirectory(const std::string& path);
 
-// Copies the file `from` over `to`, replacing an existing file at `to`, and
-// keeps the source's permission bits and last-write time. True on success.
+// Copies the file `from` over `to` and keeps the source's permission bits (on
+// Windows its attributes) and last-write time. An existing `to` that is
+// read-only (Windows: or hidden or system) or has other hard links is not
+// written in place: its name is removed and a new file made, so other links
+// keep their content. True on success.
 bool copyFileOver(const std::string& from, const std::string& to);
 
 // Deletes the file `path`; never deletes a directory. True on success.
 bool removeFile(const std::string& path);
 
-// Deletes the directory `path` with everything below it, without following
-// symbolic links. True when nothing of it is left.
+// Deletes the directory `path` with everything below it, read-only entries
+// too, removing symbolic links and junctions as links, never following them.
+// True when nothing of it is left.
 bool removeTree(const std::string& path);
 
 // Writes into *identity a value that is equal for two paths exactly when they
 // name the same existing file. False when the path cannot be queried.
 bool fileIdentity(const std::string& path, std::string* identity);
 
+// True when `a` and `b` are both regular files with the same bytes and the
+// same permission bits (on Windows the same read-only, hidden and system
+// attributes). False when either cannot be read.
+bool sameFileContent(const std::string& a, const std::string& b);
+
 // Output file handle; invalidHandle when creation failed.
 typedef std::intptr_t OutputFile;
 const OutputFile invalidHandle = -1;
 
-// Creates `path` or truncates it to zero length, opened for writing.
+// Creates `path` or truncates it to zero length, opened for writing. An
+// existing file that is read-only (POSIX: that we may not write) or has other
+// hard links is not truncated: its name is removed and a new file made there
+// with the old permission bits (Windows: read-only, hidden and system
+// attributes), so other links keep their content.
 OutputFile createOutputFile(const std::string& path);
 
 // Writes all `size` bytes of `data`. True when every byte was written.
@@ -58,6 +76,10 @@ bool waitForProcess(std::uint32_t pid, unsigned milliseconds);
 
 // Suspends the calling thread for `milliseconds`.
 void sleepMilliseconds(unsigned milliseconds);
+
+// The program's arguments as UTF-8, argv[0] included: POSIX gives `argv` as it
+// is; Windows reads the wide command line, whatever the process code page.
+std::vector<std::string> commandLineArguments(int argc, char** argv);
 
 // Starts `exe` with a command line that is only its own path, the updater's
 // environment and `workDir` as working directory, without waiting for it.

@@ -1,7 +1,5 @@
 // Platform operations for Linux and other POSIX systems. Backslashes in the
 // program's paths become slashes here, at the system-call boundary.
-#include "platform.h"
-
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -13,9 +11,12 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <vector>
+
+#include "platform.h"
 
 extern char** environ;
 
@@ -74,6 +75,45 @@ bool copyBytes(int in, int out, off_t size) {
   }
 }
 
+// Opens `p` for writing from an empty start (`flags` add to O_WRONLY). An
+// existing regular file that has other links, or that we may not write, is
+// not written in place: its name is removed and a new file made there with
+// its permission bits, so the other links keep their content; a file
+// created that way is writable through this descriptor whatever its bits.
+int openEmptied(const std::string& p, int flags, mode_t mode) {
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      (st.st_nlink <= 1 && faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0))
+    return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
+  if (unlink(p.c_str()) != 0) return -1;
+  int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | flags, st.st_mode & 0777);
+  if (fd >= 0 && fchmod(fd, st.st_mode & 07777) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// True when both descriptors read the same bytes to their end.
+bool sameBytes(int a, int b) {
+  std::unique_ptr<char[]> bufferA(new char[copyChunk]), bufferB(new char[copyChunk]);
+  for (;;) {
+    ssize_t gotA = read(a, bufferA.get(), copyChunk);
+    if (gotA < 0 && errno == EINTR) continue;
+    if (gotA < 0) return false;
+    // Fill the same count from `b`, which may come in smaller pieces.
+    ssize_t gotB = 0;
+    while (gotB < gotA) {
+      ssize_t n = read(b, bufferB.get() + gotB, std::size_t(gotA - gotB));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      gotB += n;
+    }
+    if (gotA == 0) return read(b, bufferB.get(), 1) == 0;
+    if (std::memcmp(bufferA.get(), bufferB.get(), std::size_t(gotA)) != 0) return false;
+  }
+}
+
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
 }
@@ -89,9 +129,7 @@ bool pathAttributes(const std::string& path, bool* isDirectory) {
   return true;
 }
 
-bool createDirectory(const std::string& path) {
-  return mkdir(native(path).c_str(), 0777) == 0;
-}
+bool createDirectory(const std::string& path) { return mkdir(native(path).c_str(), 0777) == 0; }
 
 bool copyFileOver(const std::string& from, const std::string& to) {
   // Non-blocking so that a FIFO cannot stall the run; only regular files copy.
@@ -102,7 +140,7 @@ bool copyFileOver(const std::string& from, const std::string& to) {
     close(in);
     return false;
   }
-  int out = open(native(to).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0600);
+  int out = openEmptied(native(to), O_CLOEXEC | O_NONBLOCK, 0600);
   if (out < 0) {
     close(in);
     return false;
@@ -116,9 +154,7 @@ bool copyFileOver(const std::string& from, const std::string& to) {
   return copied;
 }
 
-bool removeFile(const std::string& path) {
-  return unlink(native(path).c_str()) == 0;
-}
+bool removeFile(const std::string& path) { return unlink(native(path).c_str()) == 0; }
 
 bool removeTree(const std::string& path) {
   std::string p = native(path);
@@ -136,11 +172,23 @@ bool fileIdentity(const std::string& path, std::string* identity) {
   return true;
 }
 
+bool sameFileContent(const std::string& a, const std::string& b) {
+  int fa = open(native(a).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fa < 0) return false;
+  int fb = open(native(b).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat sa, sb;
+  bool same = fb >= 0 && fstat(fa, &sa) == 0 && fstat(fb, &sb) == 0 && S_ISREG(sa.st_mode) &&
+              S_ISREG(sb.st_mode) && (sa.st_mode & 07777) == (sb.st_mode & 07777) &&
+              sa.st_size == sb.st_size && sameBytes(fa, fb);
+  if (fb >= 0) close(fb);
+  close(fa);
+  return same;
+}
+
 OutputFile createOutputFile(const std::string& path) {
   // A symbolic link at the target is refused, so nothing is written outside it.
   // Non-blocking: a FIFO without a reader fails instead of stalling the run.
-  int fd = open(native(path).c_str(),
-                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  int fd = openEmptied(native(path), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd < 0) return invalidHandle;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -172,7 +220,8 @@ bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
   for (;;) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long spent = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    long long spent =
+        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
     long long left = (long long)milliseconds - spent;
     if (left < 0) left = 0;
     int result = poll(&entry, 1, int(left));
@@ -186,6 +235,10 @@ void sleepMilliseconds(unsigned milliseconds) {
   struct timespec left = {time_t(milliseconds / 1000), long(milliseconds % 1000) * 1000000L};
   while (nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
+}
+
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
 }
 
 bool startProcess(const std::string& exe, const std::string& workDir) {

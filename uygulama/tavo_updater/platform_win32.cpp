@@ -1,6 +1,8 @@
-// Platform operations for Windows, over the narrow ("A") Win32 calls. The
-// manifest sets the process code page to UTF-8, so every char* path here is
-// UTF-8, as libzip takes it too.
+// Platform operations for Windows. The program's paths are UTF-8 strings;
+// every call here reaches the system through the wide ("W") API, with the
+// "\\?\" form of the full path for files, so that paths up to the system's
+// limit of about 32,767 characters and names outside ASCII work whatever
+// the process code page is.
 #include "platform.h"
 
 #define WIN32_LEAN_AND_MEAN
@@ -13,83 +15,284 @@
 // Needs the types of windows.h.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
 
 const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Silent, no questions, no error windows, and no recycle bin.
-const FILEOP_FLAGS quietDelete =
-    FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI;
-static_assert(quietDelete == 0x614, "flags of the backup tree removal");
+// The attributes a replaced file keeps, as a copy keeps its source's.
+const DWORD keptAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
 const long long epochDifference = 11644473600LL;
 
-bool pathExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+const std::size_t compareChunk = 64 * 1024;
+
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+  std::wstring result(std::size_t(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &result[0], n);
+  return result;
+}
+
+std::string narrow(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  int n =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string result(std::size_t(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &result[0], n, nullptr, nullptr);
+  return result;
+}
+
+const std::wstring longPrefix = L"\\\\?\\";
+
+// The "\\?\" form of `path`. The system takes that form literally, so the
+// path is first made full as the system would read the classic form
+// (against the current directory, '/' as a separator, "." and ".."
+// resolved); \\server\share becomes \\?\UNC\server\share. A path already in
+// that form, or a device path (\\.\), is passed unchanged.
+std::wstring longPath(const std::string& path) {
+  std::wstring wide = widen(path);
+  if (wide.compare(0, longPrefix.size(), longPrefix) == 0) return wide;
+  DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return wide;
+  std::wstring full(size, L'\0');
+  DWORD n = GetFullPathNameW(wide.c_str(), size, &full[0], nullptr);
+  if (n == 0 || n >= size) return wide;
+  full.resize(n);
+  std::replace(full.begin(), full.end(), L'/', L'\\');
+  if (full.compare(0, 2, L"\\\\") != 0) return longPrefix + full;
+  if (full.compare(0, 4, L"\\\\.\\") == 0 || full.compare(0, 4, longPrefix) == 0) return full;
+  return longPrefix + L"UNC\\" + full.substr(2);
+}
+
+// A file that another process holds (a scanner, an indexer, a backup agent)
+// is usually let go within moments: an operation that fails for that reason
+// is tried again after growing pauses (50, 100, 200, 400, 800 ms, then what
+// is left of holdLimitPerCall), but a process waits at most holdLimitPerRun
+// for held files in all. The budget is per process on purpose: one run is
+// one process, and the limit is about the whole run.
+const unsigned firstPause = 50;
+const unsigned holdLimitPerCall = 2000;
+const unsigned holdLimitPerRun = 10000;
+unsigned holdBudgetLeft = holdLimitPerRun;
+
+bool heldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls `attempt` (true on success) until it succeeds, fails for another
+// reason, or the limits are spent; the last attempt's error stays set.
+template <typename Attempt>
+bool retryWhileHeld(Attempt attempt) {
+  unsigned waited = 0;
+  for (unsigned pause = firstPause;; pause *= 2) {
+    if (attempt()) return true;
+    DWORD error = GetLastError();
+    unsigned next = std::min({pause, holdLimitPerCall - waited, holdBudgetLeft});
+    if (!heldByAnother(error) || next == 0) {
+      SetLastError(error);
+      return false;
+    }
+    Sleep(next);
+    waited += next;
+    holdBudgetLeft -= next;
+  }
+}
+
+DWORD attributesOf(const std::wstring& name) {
+  DWORD attributes = INVALID_FILE_ATTRIBUTES;
+  retryWhileHeld([&] {
+    attributes = GetFileAttributesW(name.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES;
+  });
+  return attributes;
+}
+
+// True when `name` is an existing file (not a directory); then *attributes.
+bool existingFile(const std::wstring& name, DWORD* attributes) {
+  *attributes = attributesOf(name);
+  return *attributes != INVALID_FILE_ATTRIBUTES && !(*attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+HANDLE openFile(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
+                DWORD flags) {
+  HANDLE h = INVALID_HANDLE_VALUE;
+  retryWhileHeld([&] {
+    h = CreateFileW(name.c_str(), access, share, nullptr, disposition, flags, nullptr);
+    return h != INVALID_HANDLE_VALUE;
+  });
+  return h;
 }
 
 // Opens an existing file or directory for its metadata only; no data access,
 // so a file that another process holds without sharing can still be opened.
-HANDLE openForMetadata(const std::string& path, DWORD access) {
-  return CreateFileA(path.c_str(), access, shareAll, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+HANDLE openForMetadata(const std::wstring& name, DWORD access) {
+  return openFile(name, access, shareAll, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+}
+
+bool fileInformation(const std::wstring& name, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE h = openForMetadata(name, FILE_READ_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool known = GetFileInformationByHandle(h, info) != 0;
+  CloseHandle(h);
+  return known;
+}
+
+bool setAttributes(const std::wstring& name, DWORD attributes) {
+  return retryWhileHeld([&] { return SetFileAttributesW(name.c_str(), attributes) != 0; });
+}
+
+bool deleteName(const std::wstring& name) {
+  return retryWhileHeld([&] { return DeleteFileW(name.c_str()) != 0; });
+}
+
+// True when the existing file `name` must not be written in place: it has
+// one of the attributes in `refused`, or other names (hard links) that
+// would see the new bytes.
+bool mustReplaceName(const std::wstring& name, DWORD attributes, DWORD refused) {
+  if (attributes & refused) return true;
+  BY_HANDLE_FILE_INFORMATION info;
+  return fileInformation(name, &info) && info.nNumberOfLinks > 1;
+}
+
+// Removes the name of an existing file, read-only or not; other links of the
+// file keep their content. The attributes come back when it fails (a
+// running program's image cannot be deleted).
+bool removeName(const std::wstring& name, DWORD attributes) {
+  bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) return false;
+  if (deleteName(name)) return true;
+  DWORD error = GetLastError();
+  if (readOnly) SetFileAttributesW(name.c_str(), attributes);
+  SetLastError(error);
+  return false;
+}
+
+// Removes a directory link or junction itself, not what it points to.
+bool removeLink(const std::wstring& name) {
+  return retryWhileHeld([&] { return RemoveDirectoryW(name.c_str()) != 0; });
+}
+
+// Removes the directory `dir` (a "\\?\" path) and what is below it. A link
+// or junction inside is removed as a link, never entered.
+void removeTreeBelow(const std::wstring& dir) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring entry = found.cFileName;
+      if (entry == L"." || entry == L"..") continue;
+      std::wstring child = dir + L"\\" + entry;
+      DWORD attributes = found.dwFileAttributes;
+      if (attributes & FILE_ATTRIBUTE_READONLY)
+        setAttributes(child, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        deleteName(child);
+      else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        removeLink(child);
+      else
+        removeTreeBelow(child);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  retryWhileHeld([&] { return RemoveDirectoryW(dir.c_str()) != 0; });
+}
+
+HANDLE openForReading(const std::wstring& name) {
+  return openFile(name, GENERIC_READ, shareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+}
+
+// True when both open files hold the same bytes.
+bool sameBytes(HANDLE a, HANDLE b) {
+  LARGE_INTEGER sizeA, sizeB;
+  if (!GetFileSizeEx(a, &sizeA) || !GetFileSizeEx(b, &sizeB) || sizeA.QuadPart != sizeB.QuadPart)
+    return false;
+  std::unique_ptr<char[]> bufferA(new char[compareChunk]), bufferB(new char[compareChunk]);
+  for (;;) {
+    DWORD gotA = 0, gotB = 0;
+    if (!ReadFile(a, bufferA.get(), DWORD(compareChunk), &gotA, nullptr) ||
+        !ReadFile(b, bufferB.get(), DWORD(compareChunk), &gotB, nullptr) || gotA != gotB)
+      return false;
+    if (gotA == 0) return true;
+    if (std::memcmp(bufferA.get(), bufferB.get(), gotA) != 0) return false;
+  }
 }
 
 }  // namespace
 
-std::string systemPath(const std::string& path) { return path; }
+std::string systemPath(const std::string& path) { return narrow(longPath(path)); }
 
 bool pathAttributes(const std::string& path, bool* isDirectory) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = attributesOf(longPath(path));
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   *isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
 }
 
 bool createDirectory(const std::string& path) {
-  return CreateDirectoryA(path.c_str(), nullptr) != 0;
+  std::wstring name = longPath(path);
+  return retryWhileHeld([&] { return CreateDirectoryW(name.c_str(), nullptr) != 0; });
 }
 
 bool copyFileOver(const std::string& from, const std::string& to) {
-  // CopyFileA keeps the source's attributes and last-write time.
-  return CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  // CopyFileW keeps the source's attributes and last-write time, but it
+  // refuses a read-only or hidden destination and writes a hard-linked one
+  // in place: such a destination's name is removed first.
+  std::wstring source = longPath(from), target = longPath(to);
+  DWORD attributes = 0;
+  if (existingFile(target, &attributes) && mustReplaceName(target, attributes, keptAttributes) &&
+      !removeName(target, attributes))
+    return false;
+  return retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; });
 }
 
-bool removeFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool removeFile(const std::string& path) { return deleteName(longPath(path)); }
 
 bool removeTree(const std::string& path) {
-  // The shell wants a list of names, each ended by a zero byte, the list by
-  // another one.
-  std::vector<char> from(path.begin(), path.end());
-  from.push_back('\0');
-  from.push_back('\0');
-  SHFILEOPSTRUCTA operation;
-  std::memset(&operation, 0, sizeof operation);
-  operation.hwnd = nullptr;
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.data();
-  operation.pTo = nullptr;
-  operation.fFlags = quietDelete;
-  SHFileOperationA(&operation);
-  return !pathExists(path);
+  std::wstring name = longPath(path);
+  DWORD attributes = attributesOf(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    deleteName(name);
+  else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    removeLink(name);
+  else
+    removeTreeBelow(name);
+  return attributesOf(name) == INVALID_FILE_ATTRIBUTES;
 }
 
 bool fileIdentity(const std::string& path, std::string* identity) {
   // Volume and file index name the file itself, whatever letter case or
   // spelling the path uses.
-  HANDLE h = openForMetadata(path, FILE_READ_ATTRIBUTES);
-  if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
-  bool known = GetFileInformationByHandle(h, &info) != 0;
-  CloseHandle(h);
-  if (!known) return false;
+  if (!fileInformation(longPath(path), &info)) return false;
   *identity = std::to_string(info.dwVolumeSerialNumber) + ":" +
               std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
   return true;
+}
+
+bool sameFileContent(const std::string& a, const std::string& b) {
+  std::wstring first = longPath(a), second = longPath(b);
+  DWORD attributesA = 0, attributesB = 0;
+  if (!existingFile(first, &attributesA) || !existingFile(second, &attributesB) ||
+      ((attributesA ^ attributesB) & keptAttributes) != 0)
+    return false;
+  HANDLE ha = openForReading(first);
+  if (ha == INVALID_HANDLE_VALUE) return false;
+  HANDLE hb = openForReading(second);
+  bool same = hb != INVALID_HANDLE_VALUE && sameBytes(ha, hb);
+  if (hb != INVALID_HANDLE_VALUE) CloseHandle(hb);
+  CloseHandle(ha);
+  return same;
 }
 
 OutputFile createOutputFile(const std::string& path) {
@@ -97,13 +300,21 @@ OutputFile createOutputFile(const std::string& path) {
   // holds it with full sharing does not make the extraction fail); writers
   // may not, so nobody changes the bytes whose size and CRC-32 we check.
   // An existing hidden or system file must be reopened with those bits, or
-  // CREATE_ALWAYS refuses it.
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  DWORD keep = attributes == INVALID_FILE_ATTRIBUTES
-                   ? 0
-                   : attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                         keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL, nullptr);
+  // CREATE_ALWAYS refuses it. A read-only or hard-linked file is not
+  // written in place: its name is removed and a new file made there, with
+  // the old attributes; a new file's handle is writable even so.
+  std::wstring name = longPath(path);
+  DWORD attributes = 0;
+  bool existing = existingFile(name, &attributes);
+  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
+  DWORD disposition = CREATE_ALWAYS;
+  if (existing && mustReplaceName(name, attributes, FILE_ATTRIBUTE_READONLY)) {
+    if (!removeName(name, attributes)) return invalidHandle;
+    keep = attributes & keptAttributes;
+    disposition = CREATE_NEW;
+  }
+  HANDLE h = openFile(name, GENERIC_WRITE, FILE_SHARE_READ, disposition,
+                      keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL);
   return h == INVALID_HANDLE_VALUE ? invalidHandle : OutputFile(h);
 }
 
@@ -130,7 +341,7 @@ bool setFileTimes(const std::string& path, std::time_t when) {
   FILETIME time;
   time.dwLowDateTime = DWORD(ticks & 0xFFFFFFFFULL);
   time.dwHighDateTime = DWORD(ticks >> 32);
-  HANDLE h = openForMetadata(path, FILE_WRITE_ATTRIBUTES);
+  HANDLE h = openForMetadata(longPath(path), FILE_WRITE_ATTRIBUTES);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool set = SetFileTime(h, nullptr, &time, &time) != 0;
   return CloseHandle(h) != 0 && set;
@@ -147,19 +358,34 @@ bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
 
 void sleepMilliseconds(unsigned milliseconds) { Sleep(DWORD(milliseconds)); }
 
+std::vector<std::string> commandLineArguments(int argc, char** argv) {
+  // The narrow argv is in the process code page, which is UTF-8 only where
+  // the manifest's request is honoured: read the wide command line instead.
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  for (int i = 0; i < count; ++i) arguments.push_back(narrow(wide[i]));
+  LocalFree(wide);
+  return arguments;
+}
+
 bool startProcess(const std::string& exe, const std::string& workDir) {
-  STARTUPINFOA si;
+  // The classic form of the paths: a program may not expect a "\\?\"
+  // working directory, and CreateProcessW takes at most MAX_PATH there.
+  STARTUPINFOW si;
   std::memset(&si, 0, sizeof si);
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   std::memset(&pi, 0, sizeof pi);
   // The command line is the path alone, in double quotes, in a buffer the
   // call may write to.
-  std::string cmd = "\"" + exe + "\"";
-  std::vector<char> cmdBuf(cmd.begin(), cmd.end());
-  cmdBuf.push_back('\0');
-  std::string calismaDizin = workDir;
-  if (!CreateProcessA(exe.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
+  std::wstring program = widen(exe);
+  std::wstring cmd = L"\"" + program + L"\"";
+  std::vector<wchar_t> cmdBuf(cmd.begin(), cmd.end());
+  cmdBuf.push_back(L'\0');
+  std::wstring calismaDizin = widen(workDir);
+  if (!CreateProcessW(program.c_str(), cmdBuf.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       calismaDizin.c_str(), &si, &pi))
     return false;
   CloseHandle(pi.hThread);
