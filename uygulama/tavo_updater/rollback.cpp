@@ -12,8 +12,12 @@ bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yen
   // was never written by this run).
   for (const std::string& t : yeniler)
     if (!removeFile(t) && fileExists(t)) complete = false;
+  // A restore that fails over a file that still holds its backed-up bytes
+  // and attributes has nothing to put back: a held file, or a running
+  // program, that the run never got to change.
   for (const auto& pair : yedekler)
-    if (!copyFileOver(pair.second, pair.first)) complete = false;
+    if (!copyFileOver(pair.second, pair.first) && !sameFileContent(pair.second, pair.first))
+      complete = false;
   return complete;
 }
 
