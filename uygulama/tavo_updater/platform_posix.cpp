@@ -1,11 +1,10 @@
 // Platform operations for Linux and other POSIX systems. Backslashes in the
 // program's paths become slashes here, at the system-call boundary.
-#include "platform.h"
-
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,6 +15,8 @@
 #include <ctime>
 #include <memory>
 #include <vector>
+
+#include "platform.h"
 
 extern char** environ;
 
@@ -89,9 +90,7 @@ bool pathAttributes(const std::string& path, bool* isDirectory) {
   return true;
 }
 
-bool createDirectory(const std::string& path) {
-  return mkdir(native(path).c_str(), 0777) == 0;
-}
+bool createDirectory(const std::string& path) { return mkdir(native(path).c_str(), 0777) == 0; }
 
 bool copyFileOver(const std::string& from, const std::string& to) {
   // Non-blocking so that a FIFO cannot stall the run; only regular files copy.
@@ -116,9 +115,7 @@ bool copyFileOver(const std::string& from, const std::string& to) {
   return copied;
 }
 
-bool removeFile(const std::string& path) {
-  return unlink(native(path).c_str()) == 0;
-}
+bool removeFile(const std::string& path) { return unlink(native(path).c_str()) == 0; }
 
 bool removeTree(const std::string& path) {
   std::string p = native(path);
@@ -156,6 +153,34 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
 
 bool closeOutputFile(OutputFile file) { return close(int(file)) == 0; }
 
+bool flushOutputFile(OutputFile file) { return fsync(int(file)) == 0; }
+
+bool syncFile(const std::string& path) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+bool readWholeFile(const std::string& path, std::string* content) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  content->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      return false;
+    }
+    content->append(buffer, std::size_t(got));
+  }
+  close(fd);
+  return true;
+}
+
 bool setFileTimes(const std::string& path, std::time_t when) {
   struct utimbuf times = {when, when};
   return utime(native(path).c_str(), &times) == 0;
@@ -172,7 +197,8 @@ bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
   for (;;) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    long long spent = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+    long long spent =
+        (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
     long long left = (long long)milliseconds - spent;
     if (left < 0) left = 0;
     int result = poll(&entry, 1, int(left));
@@ -206,4 +232,25 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   int result = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return result == 0;
+}
+
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+  // A lock on the directory itself: the same inode however the path is
+  // spelt, dropped by the kernel with the last descriptor, which dies with
+  // the process. Close-on-exec keeps a relaunched application from holding it.
+  int fd = open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return HoldResult::unavailable;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? HoldResult::busy : HoldResult::unavailable;
+  }
+  hold->handle = fd;
+  return HoldResult::held;
+}
+
+void releaseDirectory(DirectoryHold* hold) {
+  if (hold->handle >= 0) close(int(hold->handle));
+  hold->handle = -1;
 }

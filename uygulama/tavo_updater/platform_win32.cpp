@@ -166,3 +166,68 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   CloseHandle(pi.hProcess);
   return true;
 }
+
+// ---- Journal, flushing and the directory hold ----
+
+bool flushOutputFile(OutputFile file) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+bool syncFile(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool synced = FlushFileBuffers(h) != 0;
+  return CloseHandle(h) != 0 && synced;
+}
+
+bool readWholeFile(const std::string& path, std::string* content) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  content->clear();
+  char buffer[65536];
+  bool read = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      read = false;
+      break;
+    }
+    if (got == 0) break;
+    content->append(buffer, got);
+  }
+  CloseHandle(h);
+  return read;
+}
+
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+  // Volume serial and file index name the directory whatever the letter
+  // case or separators of the path; a mutex of that name is owned by one
+  // process at a time and becomes free (abandoned) when its owner dies.
+  HANDLE dir = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, shareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (dir == INVALID_HANDLE_VALUE) return HoldResult::unavailable;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(dir, &info) != 0;
+  CloseHandle(dir);
+  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return HoldResult::unavailable;
+  std::string name = "Local\\tavo_updater_" + std::to_string(info.dwVolumeSerialNumber) + "_" +
+                     std::to_string(info.nFileIndexHigh) + "_" + std::to_string(info.nFileIndexLow);
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return HoldResult::unavailable;
+  DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    hold->handle = reinterpret_cast<std::intptr_t>(mutex);
+    return HoldResult::held;
+  }
+  CloseHandle(mutex);
+  return waited == WAIT_TIMEOUT ? HoldResult::busy : HoldResult::unavailable;
+}
+
+void releaseDirectory(DirectoryHold* hold) {
+  if (hold->handle == -1) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(hold->handle);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  hold->handle = -1;
+}
