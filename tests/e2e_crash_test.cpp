@@ -79,31 +79,7 @@ TEST(DiskFull, AnUpdateThatDoesNotFitRollsBackByteForByte) {
   removeScratchDir(root);
 }
 
-// Starts `program` (the updater unless named) without waiting for it; its
-// output goes nowhere. `env` entries come before the runner's own.
-pid_t startUpdater(const std::vector<std::string>& args, const std::string& cwd,
-                   const std::string& program = "", std::vector<std::string> env = {}) {
-  std::vector<std::string> command = e2eConfig().prefix;
-  command.push_back(program.empty() ? e2eConfig().updater : program);
-  command.insert(command.end(), args.begin(), args.end());
-  std::vector<char*> argv, envp;
-  for (std::string& word : command) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  for (char** e = environ; *e; ++e) env.push_back(*e);
-  for (std::string& entry : env) envp.push_back(&entry[0]);
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-TEST(Killed, EveryOverwrittenFileKeepsItsOldContentInPlaceOrInTheBackup) {
+TEST(Killed, OldContentSurvivesInPlaceOrInTheBackupAndARecoveryPutsItBack) {
   // Many large overwrites, so that a kill lands inside the copies; the last
   // entry fails, so that late kills land in the rollback.
   const int files = 60;
@@ -165,6 +141,12 @@ TEST(Killed, EveryOverwrittenFileKeepsItsOldContentInPlaceOrInTheBackup) {
     for (const auto& entry : treeOf(root))
       EXPECT_TRUE(entry.first == "u.zip" || entry.first.rfind("inst", 0) == 0)
           << "written outside the installation: " << entry.first;
+    // A recovery puts every file back in place and leaves no backup.
+    EXPECT_EQ(runUpdater({"--kurtar", spell(inst)}, root).code, 0);
+    Tree after = treeOf(inst);
+    for (auto it = after.begin(); it != after.end();)
+      it = it->second == "<dir>" ? after.erase(it) : std::next(it);
+    EXPECT_TRUE(after == installed) << "not recovered";
     removeScratchDir(root);
   }
   std::printf("killed mid-run: %d of %d runs (a whole run takes %.0f ms)\n", killedWhileRunning,

@@ -2,9 +2,8 @@
 // native Linux program, whatever it drives).
 #include "e2e_support.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,8 +13,8 @@
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 extern char** environ;
@@ -70,11 +69,16 @@ int spawn(std::vector<std::string> command, const std::string& cwd,
 bool parseE2eConfig(int argc, char** argv, E2eConfig* config) {
   for (int i = 1; i + 1 < argc; i += 2) {
     std::string name = argv[i], value = argv[i + 1];
-    if (name == "--updater") config->updater = value;
-    else if (name == "--helpers") config->helpers = value;
-    else if (name == "--prefix") config->prefix.push_back(value);
-    else if (name == "--paths") config->windows = value == "wine";
-    else return false;
+    if (name == "--updater")
+      config->updater = value;
+    else if (name == "--helpers")
+      config->helpers = value;
+    else if (name == "--prefix")
+      config->prefix.push_back(value);
+    else if (name == "--paths")
+      config->windows = value == "wine";
+    else
+      return false;
   }
   // Programs are started in scratch directories: make the paths absolute.
   char resolved[PATH_MAX];
@@ -120,8 +124,7 @@ RunResult runUpdater(const std::vector<std::string>& args, const std::string& cw
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
   double start = monotonicSeconds();
-  int pid = spawn(commandFor(globalConfig.updater, args), cwd, environment, outPipe[1],
-                  errPipe[1]);
+  int pid = spawn(commandFor(globalConfig.updater, args), cwd, environment, outPipe[1], errPipe[1]);
   close(outPipe[1]);
   close(errPipe[1]);
   std::string* sinks[2] = {&result.out, &result.err};
@@ -157,6 +160,21 @@ RunResult runUpdater(const std::vector<std::string>& args, const std::string& cw
     result.err = undoCrLf(result.err);
   }
   return result;
+}
+
+int startUpdater(const std::vector<std::string>& args, const std::string& cwd,
+                 const std::string& program, const std::vector<std::string>& environment) {
+  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int pid = spawn(commandFor(program.empty() ? globalConfig.updater : program, args), cwd,
+                  environment, devNull, devNull);
+  close(devNull);
+  return pid;
+}
+
+int waitUpdater(int pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int startHelper(const std::string& name, const std::vector<std::string>& args) {

@@ -94,7 +94,15 @@ TEST_F(WindowsOnly, AFileHeldOpenByAnotherProcessFailsTheRun) {
       expected["_guncelleme_yedek"] = "<dir>";
       expected["_guncelleme_yedek/a.txt"] = "old a";
     }
-    EXPECT_EQ(treeOf(s.inst), expected) << c.share;
+    Tree after = treeOf(s.inst);
+    // A kept backup keeps its journal, and --kurtar puts it back.
+    EXPECT_EQ(after.erase("_guncelleme_yedek/_gunluk.tvj"), c.backupKept ? 1u : 0u) << c.share;
+    EXPECT_EQ(after, expected) << c.share;
+    if (!c.backupKept) continue;
+    RunResult k = runUpdater({"--kurtar", spell(s.inst)}, s.root);
+    EXPECT_EQ(k.code, 0);
+    EXPECT_EQ(k.out, "Yarim kalan guncelleme geri aliniyor...\n");
+    EXPECT_EQ(treeOf(s.inst), installed);
   }
 }
 
