@@ -6,26 +6,75 @@
 namespace {
 
 TEST(IsSafeEntryName, AcceptsOrdinaryNames) {
-  for (const char* name : {"a.txt", "bin/x.dll", "bin\\x.dll", "docs/", "./a.txt", "a/./b",
-                           "a//b", ".config", "con2.txt", "console.txt", "COM10", "LPT0",
-                           "my.con", "a b.txt", "\xC3\xA7" "alisma/dosya.txt",
-                           "_guncelleme_yedek2/x", "x/_guncelleme_yedek/y", "a..b"})
+  for (const char* name : {"a.txt",
+                           "bin/x.dll",
+                           "bin\\x.dll",
+                           "docs/",
+                           "./a.txt",
+                           "a/./b",
+                           "a//b",
+                           ".config",
+                           "con2.txt",
+                           "console.txt",
+                           "COM10",
+                           "LPT0",
+                           "my.con",
+                           "a b.txt",
+                           "\xC3\xA7"
+                           "alisma/dosya.txt",
+                           "_guncelleme_yedek2/x",
+                           "x/_guncelleme_yedek/y",
+                           "a..b",
+                           "x/_gunluk.tvj",
+                           "_gunluk.tvjx"})
     EXPECT_TRUE(isSafeEntryName(name)) << name;
 }
 
 TEST(IsSafeEntryName, RejectsNamesThatEscapeAliasOrHitDevices) {
-  for (const char* name :
-       {"/etc/passwd", "\\Windows\\x", "C:x", "C:\\x", "a.txt:stream", "../x", "a/../../x",
-        "a\\..\\x", "..", "a/..", "CON", "con.txt", "bin/Nul.dll", "aux", "PRN.log", "COM1",
-        "lpt9.txt", "com3 .txt", "CONIN$", "conout$.x", "_guncelleme_yedek/x",
-        "_GUNCELLEME_YEDEK\\x", "./_guncelleme_yedek/x", "_guncelleme_yedek/", "a.", "a/b./c",
-        "a ", "dir /x", "a\tb", "a\nb", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"})
+  for (const char* name : {"/etc/passwd",
+                           "\\Windows\\x",
+                           "C:x",
+                           "C:\\x",
+                           "a.txt:stream",
+                           "../x",
+                           "a/../../x",
+                           "a\\..\\x",
+                           "..",
+                           "a/..",
+                           "CON",
+                           "con.txt",
+                           "bin/Nul.dll",
+                           "aux",
+                           "PRN.log",
+                           "COM1",
+                           "lpt9.txt",
+                           "com3 .txt",
+                           "CONIN$",
+                           "conout$.x",
+                           "_guncelleme_yedek/x",
+                           "_GUNCELLEME_YEDEK\\x",
+                           "./_guncelleme_yedek/x",
+                           "_gunluk.tvj",
+                           "_GUNLUK.TVJ/x",
+                           "_guncelleme_yedek/",
+                           "a.",
+                           "a/b./c",
+                           "a ",
+                           "dir /x",
+                           "a\tb",
+                           "a\nb",
+                           "a<b",
+                           "a>b",
+                           "a\"b",
+                           "a|b",
+                           "a?b",
+                           "a*b"})
     EXPECT_FALSE(isSafeEntryName(name)) << name;
 }
 
 TEST(IsUpdaterItself, ComparesTheLastSlashComponentIgnoringCase) {
-  for (const char* name : {"tavo_updater.exe", "bin/tavo_updater.exe", "TAVO_UPDATER.EXE",
-                           "a/b/Tavo_Updater.Exe"})
+  for (const char* name :
+       {"tavo_updater.exe", "bin/tavo_updater.exe", "TAVO_UPDATER.EXE", "a/b/Tavo_Updater.Exe"})
     EXPECT_TRUE(isUpdaterItself(name)) << name;
   for (const char* name : {"bin\\tavo_updater.exe", "tavo_updater.exe.bak", "xtavo_updater.exe",
                            "tavo_updater", "tavo_updater.exe/"})
