@@ -50,5 +50,18 @@ python3 scripts/bench_measure.py "$(pwd)/build/native/tavo_updater" \
   "$(pwd)/build/bench-zlib/tavo_updater" "$(pwd)/build/native/tree_writer" \
   "$work" "$scratch" "$runs" "$runs_w3" | tee build/bench/results.md
 rm -rf "$scratch"
+
+# The cost of flushing each backup copy and journal record (not done by the
+# shipped updater), measured on the disk under build/, not on tmpfs.
+cmake -S . -B build/bench-flush -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_BUILD_TESTS=OFF \
+  -DTAVO_FLUSH=ON >/dev/null
+cmake --build build/bench-flush -j "$(nproc)" --target tavo_updater >/dev/null
+mkdir -p build/bench/disk
+echo
+echo "Flushing before each target is opened, on $(stat -f -c %T build/bench/disk):"
+python3 scripts/bench_flush.py "$(pwd)/build/native/tavo_updater" \
+  "$(pwd)/build/bench-flush/tavo_updater" "$work" "$(pwd)/build/bench/disk" \
+  "${BENCH_RUNS_FLUSH:-3}" W2 W1 | tee -a build/bench/results.md
+rm -rf build/bench/disk
 echo
 echo "make bench took $(($(date +%s) - start)) s; workloads kept in $work (rm -rf $base to free them)"

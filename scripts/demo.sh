@@ -2,6 +2,8 @@
 # Demo update: installs the stand-in application at version 1, builds an
 # update archive for version 2, lets the application hand it over to the
 # updater and checks that the relaunched application reports version 2.
+# Second act: an update killed half-way; the application, started again,
+# has the updater put version 1 back byte for byte, then updates.
 set -eu
 cd "$(dirname "$0")/.."
 root="$PWD/build/demo"
@@ -61,5 +63,72 @@ fail=0
 [ ! -e "$inst/tavo_updater.exe" ] || { echo "demo: the updater copy was written" >&2; fail=1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; fail=1; }
 grep -q "^Guncelleme tamam.$" "$root/output.txt" || { echo "demo: no success line" >&2; fail=1; }
-[ $fail -eq 0 ] && echo "== demo passed: the relaunched application reports version 2"
-exit $fail
+[ $fail -eq 0 ] || exit 1
+echo "== act 1 passed: the relaunched application reports version 2"
+
+# ---- Act 2: killed half-way, recovered at the next start ----
+inst="$root/Tavonu2"
+mkdir -p "$inst/lib" "$inst/veri" "$root/update2/lib" "$root/update2/veri"
+cp build/native/tavonu build/native/tavo_updater "$inst/"
+echo 1 > "$inst/surum.txt"
+echo "cekirdek 1" > "$inst/lib/cekirdek.dll"
+echo 2 > "$root/update2/surum.txt"
+echo "cekirdek 2" > "$root/update2/lib/cekirdek.dll"
+for i in $(seq 1 30); do
+  head -c 2000000 /dev/urandom > "$inst/veri/parca$i.bin"
+  head -c 2000000 /dev/urandom > "$root/update2/veri/parca$i.bin"
+done
+(cd "$root/update2" && zip -q0r "$root/guncelleme2.zip" surum.txt lib veri)
+
+# Every file but the application's own report: path, size, time, checksum.
+snapshot() {
+  (cd "$inst" && find . -type f ! -name rapor.txt -printf '%P %s %T@ ' -exec sha256sum {} \; | sort)
+}
+snapshot > "$root/surum1.txt"
+journal="$inst/_guncelleme_yedek/_gunluk.tvj"
+echo "== act 2: an update of 60 MB, killed once its journal holds a few records"
+"$inst/tavo_updater" --zip "$root/guncelleme2.zip" --hedef "$inst" > "$root/output2.txt" 2>&1 &
+pid=$!
+i=0
+until [ "$(stat -c %s "$journal" 2>/dev/null || echo 0)" -ge 150 ]; do
+  i=$((i + 1))
+  [ $i -le 3000 ] || { echo "demo: no journal appeared" >&2; exit 1; }
+  sleep 0.01
+done
+kill -9 $pid
+wait $pid 2>/dev/null || true
+new=$(cd "$inst/veri" && for f in *.bin; do
+  cmp -s "$f" "$root/update2/veri/$f" && echo "$f"; done | wc -l)
+echo "  killed: $new of 30 data files already at version 2, the journal has $(stat -c %s "$journal") bytes"
+snapshot | cmp -s - "$root/surum1.txt" && { echo "demo: the kill came too late" >&2; exit 1; }
+echo "== the application starts, finds the interrupted update and hands it over"
+"$inst/tavonu" > "$root/output3.txt" 2>&1
+i=0
+# It writes its version once before the hand-over, once after the recovery.
+until [ "$(wc -l < "$inst/rapor.txt")" -ge 2 ] && [ "$(tail -n 1 "$inst/rapor.txt")" = "surum 1" ]; do
+  i=$((i + 1))
+  [ $i -le 600 ] || { echo "demo: the application was not started again" >&2; exit 1; }
+  sleep 0.1
+done
+sleep 0.2
+sed 's/^/  /' "$root/output3.txt"
+if snapshot | cmp -s - "$root/surum1.txt"; then
+  echo "== the installation is back at version 1, byte for byte (contents and times)"
+else
+  echo "demo: the installation is not back at version 1" >&2
+  exit 1
+fi
+echo "== the update again, to its end"
+"$inst/tavonu" --guncelle "$root/guncelleme2.zip" > "$root/output4.txt" 2>&1
+i=0
+until [ "$(wc -l < "$inst/rapor.txt")" -ge 4 ] && [ "$(tail -n 1 "$inst/rapor.txt")" = "surum 2" ]; do
+  i=$((i + 1))
+  [ $i -le 600 ] || { echo "demo: the application was not relaunched at version 2" >&2; exit 1; }
+  sleep 0.1
+done
+sleep 0.2
+sed 's/^/  /' "$root/output4.txt"
+diff -rq "$root/update2/veri" "$inst/veri" >/dev/null || { echo "demo: veri/ is not version 2" >&2; exit 1; }
+[ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; exit 1; }
+echo "== demo passed: version 2 after an update, version 1 back after a kill, then version 2"
+exit 0

@@ -5,13 +5,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "e2e_support.h"
 #include "scratch.h"
@@ -74,26 +79,7 @@ TEST(DiskFull, AnUpdateThatDoesNotFitRollsBackByteForByte) {
   removeScratchDir(root);
 }
 
-// Starts the updater without waiting for it; its output goes nowhere.
-pid_t startUpdater(const std::vector<std::string>& args, const std::string& cwd) {
-  std::vector<std::string> command = e2eConfig().prefix;
-  command.push_back(e2eConfig().updater);
-  command.insert(command.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : command) argv.push_back(&word[0]);
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-TEST(Killed, EveryOverwrittenFileKeepsItsOldContentInPlaceOrInTheBackup) {
+TEST(Killed, OldContentSurvivesInPlaceOrInTheBackupAndARecoveryPutsItBack) {
   // Many large overwrites, so that a kill lands inside the copies; the last
   // entry fails, so that late kills land in the rollback.
   const int files = 60;
@@ -155,11 +141,172 @@ TEST(Killed, EveryOverwrittenFileKeepsItsOldContentInPlaceOrInTheBackup) {
     for (const auto& entry : treeOf(root))
       EXPECT_TRUE(entry.first == "u.zip" || entry.first.rfind("inst", 0) == 0)
           << "written outside the installation: " << entry.first;
+    // A recovery puts every file back in place and leaves no backup.
+    EXPECT_EQ(runUpdater({"--kurtar", spell(inst)}, root).code, 0);
+    Tree after = treeOf(inst);
+    for (auto it = after.begin(); it != after.end();)
+      it = it->second == "<dir>" ? after.erase(it) : std::next(it);
+    EXPECT_TRUE(after == installed) << "not recovered";
     removeScratchDir(root);
   }
   std::printf("killed mid-run: %d of %d runs (a whole run takes %.0f ms)\n", killedWhileRunning,
               runs, duration * 1000);
   EXPECT_GT(killedWhileRunning, 2) << "the update ended before most kills";
+}
+
+// ---- The kill sweep: the killable test build of the updater dies at its
+// k-th file-system operation (in the middle of a copy or a write, before
+// any other operation), for every k; then the real updater runs again.
+
+// Every file with its content and modification time, every directory.
+Tree stampedTree(const std::string& dir) {
+  Tree tree = treeOf(dir);
+  for (auto& entry : tree) {
+    struct stat st;
+    if (entry.second != "<dir>" && stat((dir + "/" + entry.first).c_str(), &st) == 0)
+      entry.second +=
+          "@" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+  }
+  return tree;
+}
+
+const Tree sweepInstalled = {{"a.txt", "old a"},
+                             {"bin", "<dir>"},
+                             {"bin/lib.dll", patterned(300000, 7)},
+                             {"bin/keep.txt", "untouched"},
+                             {"conf", "<dir>"},
+                             {"conf/settings.ini", "old settings"}};
+
+// Overwritten, new and repeated-name files, a directory entry; `fail` makes
+// the last entry fail its CRC check after it was written over a file.
+std::vector<ZipEntrySpec> sweepEntries(bool fail) {
+  ZipEntrySpec last = fileEntry("conf/settings.ini", "new settings");
+  if (fail) last.crc = 1;
+  return {dirEntry("docs/"),
+          fileEntry("a.txt", "new a"),
+          fileEntry("bin/lib.dll", patterned(500000, 8)),
+          fileEntry("n.txt", "n1"),
+          fileEntry("sub/deeper/x.txt", "deep"),
+          fileEntry("a.txt", "newer a"),
+          fileEntry("n.txt", "n2"),
+          last};
+}
+
+const Tree sweepUpdated = {{"a.txt", "newer a"},
+                           {"bin", "<dir>"},
+                           {"bin/lib.dll", patterned(500000, 8)},
+                           {"bin/keep.txt", "untouched"},
+                           {"conf", "<dir>"},
+                           {"conf/settings.ini", "new settings"},
+                           {"docs", "<dir>"},
+                           {"n.txt", "n2"},
+                           {"sub", "<dir>"},
+                           {"sub/deeper", "<dir>"},
+                           {"sub/deeper/x.txt", "deep"}};
+
+// Scratch names come from one random generator, which is not thread-safe.
+std::string lockedScratchDir() {
+  static std::mutex scratch;
+  std::lock_guard<std::mutex> lock(scratch);
+  return makeScratchDir();
+}
+
+struct SweepScene {
+  std::string root = lockedScratchDir(), inst = root + "/inst", zip = root + "/u.zip";
+  Tree before;
+  explicit SweepScene(bool fail) {
+    for (const auto& entry : sweepInstalled) {
+      if (entry.second == "<dir>") continue;
+      putFile(inst + "/" + entry.first, entry.second);
+      struct timespec old[2] = {{1000000000, 250}, {1000000000, 250}};
+      utimensat(AT_FDCWD, (inst + "/" + entry.first).c_str(), old, 0);
+    }
+    writeBytes(zip, buildZipOf(sweepEntries(fail)));
+    before = stampedTree(inst);
+  }
+  ~SweepScene() { removeScratchDir(root); }
+  std::vector<std::string> args() const { return {"--zip", zip, "--hedef", inst}; }
+  // Runs the killable build to its k-th operation; false when it ended first.
+  bool killAt(int k) const {
+    pid_t pid = startUpdater(args(), root, e2eConfig().helpers + "/tavo_updater_killable",
+                             {"TAVO_KILL_AT=" + std::to_string(k)});
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+  }
+  bool journalLeft() const { return fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"); }
+};
+
+// The real updater after a kill: it recovers when a journal was left, then
+// installs the archive or rolls it back again.
+void expectRecovered(const SweepScene& s, bool fail, const std::string& what) {
+  SCOPED_TRACE(what);
+  bool journal = s.journalLeft();
+  RunResult r = runUpdater(s.args(), s.root);
+  std::string result = (fail ? rolledBack : succeeded).substr(banner.size());
+  EXPECT_EQ(r.out, banner + (journal ? "Yarim kalan guncelleme geri aliniyor...\n" : "") + result);
+  EXPECT_EQ(r.code, fail ? 4 : 0) << r.err;
+  if (!fail) {
+    EXPECT_EQ(treeOf(s.inst), sweepUpdated);
+    return;
+  }
+  Tree after = stampedTree(s.inst);
+  for (const char* made : {"docs", "sub", "sub/deeper"}) after.erase(made);
+  EXPECT_EQ(after, s.before) << "not byte for byte as before the first run";
+}
+
+// Calls point(k) for k = 1, 2, ... until it returns false (a run that ends
+// before its k-th operation ends before every later one too), on a few
+// threads: each real run spends most of its time in its 400 ms pause.
+// Returns how many points returned true.
+int sweepPoints(const std::function<bool(int)>& point) {
+  const int threads = 6;
+  std::atomic<int> count{0};
+  std::vector<std::thread> workers;
+  for (int t = 0; t < threads; ++t)
+    workers.emplace_back([&point, &count, t] {
+      for (int k = t + 1; point(k); k += threads) ++count;
+    });
+  for (std::thread& worker : workers) worker.join();
+  return count;
+}
+
+TEST(KillSweep, TheNextRunFinishesOrUndoesAnUpdateKilledAtEveryOperation) {
+  int points = 0;
+  for (bool fail : {false, true}) {
+    int n = sweepPoints([fail](int k) {
+      SweepScene s(fail);
+      if (!s.killAt(k)) return false;
+      expectRecovered(
+          s, fail,
+          std::string(fail ? "failing" : "good") + " archive, killed at " + std::to_string(k));
+      return true;
+    });
+    std::printf("kill sweep, %s archive: %d kill points\n", fail ? "failing" : "good", n);
+    EXPECT_GT(n, 20);
+    points += n;
+  }
+  // Kills during the recovery itself (and the update after it): the first
+  // run dies late in its rollback, with every record journalled; the
+  // second at each of its own operations.
+  int k0 = 0;
+  for (int k = 1;; ++k) {
+    SweepScene s(true);
+    if (!s.killAt(k)) break;
+    if (s.journalLeft()) k0 = k;
+  }
+  ASSERT_GT(k0, 0);
+  int n = sweepPoints([k0](int j) {
+    SweepScene s(true);
+    EXPECT_TRUE(s.killAt(k0));
+    if (!s.killAt(j)) return false;
+    expectRecovered(
+        s, true, "killed at " + std::to_string(k0) + ", recovery killed at " + std::to_string(j));
+    return true;
+  });
+  std::printf("kill sweep, recovery killed: %d kill points\n", n);
+  EXPECT_GT(n, 10);
+  std::printf("kill sweep: %d kill points in all\n", points + n);
 }
 
 }  // namespace

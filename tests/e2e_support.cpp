@@ -162,6 +162,21 @@ RunResult runUpdater(const std::vector<std::string>& args, const std::string& cw
   return result;
 }
 
+int startUpdater(const std::vector<std::string>& args, const std::string& cwd,
+                 const std::string& program, const std::vector<std::string>& environment) {
+  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int pid = spawn(commandFor(program.empty() ? globalConfig.updater : program, args), cwd,
+                  environment, devNull, devNull);
+  close(devNull);
+  return pid;
+}
+
+int waitUpdater(int pid) {
+  int status = 0;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 int startHelper(const std::string& name, const std::vector<std::string>& args) {
   int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   int pid = spawn(commandFor(helperProgram(name), args), "", {}, devNull, devNull);

@@ -46,6 +46,14 @@ struct RunResult {
 RunResult runUpdater(const std::vector<std::string>& args, const std::string& cwd,
                      const std::vector<std::string>& environment = {});
 
+// Starts `program` (the updater when empty) in the background, its output
+// going nowhere, with `environment` entries added; returns its host pid or -1.
+int startUpdater(const std::vector<std::string>& args, const std::string& cwd,
+                 const std::string& program = "", const std::vector<std::string>& environment = {});
+
+// Waits for a background updater; its exit code, or -1 when a signal ended it.
+int waitUpdater(int pid);
+
 // Starts a helper program in the background; returns its host pid or -1.
 int startHelper(const std::string& name, const std::vector<std::string>& args);
 

@@ -1,12 +1,15 @@
 // End-to-end runs of the updater binary: one scratch directory per case,
 // exact exit code and output streams, and the resulting file tree.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "e2e_support.h"
 #include "scratch.h"
@@ -27,8 +30,10 @@ Scene makeScene(const Tree& installed) {
   Scene s{makeScratchDir(), ""};
   s.inst = s.root + "/inst";
   for (const auto& entry : installed) {
-    if (entry.second == "<dir>") fs::create_directories(s.inst + "/" + entry.first);
-    else putFile(s.inst + "/" + entry.first, entry.second);
+    if (entry.second == "<dir>")
+      fs::create_directories(s.inst + "/" + entry.first);
+    else
+      putFile(s.inst + "/" + entry.first, entry.second);
   }
   return s;
 }
@@ -74,7 +79,7 @@ std::string expectedRecord(const std::string& exeAsGiven, const std::string& wor
 }
 
 const Tree installed = {
-    {"a.txt", "old a"},       {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
+    {"a.txt", "old a"},        {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
     {"keep.txt", "untouched"}, {"data", "<dir>"},
 };
 
@@ -167,11 +172,16 @@ TEST(Install, UpdatesBacksUpSkipsItselfAndCleansUp) {
   EXPECT_EQ(r.out, succeeded);
   EXPECT_EQ(r.err, "");
   EXPECT_GE(r.seconds, 0.4);
-  Tree expected = {{"a.txt", "new a"},           {"bin", "<dir>"},
-                   {"bin/lib.dll", "new lib"},   {"bin/new.dll", "brand new"},
-                   {"keep.txt", "untouched"},    {"data", "<dir>"},
-                   {"docs", "<dir>"},            {"docs/readme.txt", "read me"},
-                   {"sub", "<dir>"},             {"sub/deeper", "<dir>"},
+  Tree expected = {{"a.txt", "new a"},
+                   {"bin", "<dir>"},
+                   {"bin/lib.dll", "new lib"},
+                   {"bin/new.dll", "brand new"},
+                   {"keep.txt", "untouched"},
+                   {"data", "<dir>"},
+                   {"docs", "<dir>"},
+                   {"docs/readme.txt", "read me"},
+                   {"sub", "<dir>"},
+                   {"sub/deeper", "<dir>"},
                    {"sub/deeper/x.txt", "deep"}};
   EXPECT_EQ(treeOf(s.inst), expected);
   removeScratchDir(s.root);
@@ -187,10 +197,12 @@ TEST(Install, EdgeArchivesSucceed) {
     Tree expected;
   } cases[] = {
       {"empty archive", buildZipOf({}), {}},
-      {"only directories", buildZipOf({dirEntry("x/"), dirEntry("x/y/"), dirEntry("z/")}),
+      {"only directories",
+       buildZipOf({dirEntry("x/"), dirEntry("x/y/"), dirEntry("z/")}),
        {{"x", "<dir>"}, {"x/y", "<dir>"}, {"z", "<dir>"}}},
       {"zip64", buildZip(zip64), {{"a.txt", "64"}, {"b", "<dir>"}, {"b/c.txt", "c"}}},
-      {"backslash is no separator for the self check", buildZipOf({backslashSelf}),
+      {"backslash is no separator for the self check",
+       buildZipOf({backslashSelf}),
        {{"bin", "<dir>"}, {"bin/tavo_updater.exe", "not me"}}},
   };
   for (const Case& c : cases) {
@@ -217,15 +229,30 @@ TEST(Install, HedefEndingInASeparatorStillCleansUp) {
 }
 
 TEST(Install, NamesComeOutAsUtf8) {
-  ZipEntrySpec flagged = fileEntry("\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma/\xC3\xBC.txt", "u");
+  ZipEntrySpec flagged = fileEntry(
+      "\xC3\xA7"
+      "al\xC4\xB1\xC5\x9F"
+      "ma/\xC3\xBC.txt",
+      "u");
   flagged.flags = 0x800;
-  ZipEntrySpec cp437 = fileEntry("\x87" "a.txt", "c");
+  ZipEntrySpec cp437 = fileEntry(
+      "\x87"
+      "a.txt",
+      "c");
   Scene s = makeScene({});
   RunResult r = runUpdater(argsFor(s, putArchive(s, buildZipOf({flagged, cp437}))), s.root);
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(treeOf(s.inst), (Tree{{"\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma", "<dir>"},
-                                  {"\xC3\xA7" "al\xC4\xB1\xC5\x9F" "ma/\xC3\xBC.txt", "u"},
-                                  {"\xC3\xA7" "a.txt", "c"}}));
+  EXPECT_EQ(treeOf(s.inst), (Tree{{"\xC3\xA7"
+                                   "al\xC4\xB1\xC5\x9F"
+                                   "ma",
+                                   "<dir>"},
+                                  {"\xC3\xA7"
+                                   "al\xC4\xB1\xC5\x9F"
+                                   "ma/\xC3\xBC.txt",
+                                   "u"},
+                                  {"\xC3\xA7"
+                                   "a.txt",
+                                   "c"}}));
   removeScratchDir(s.root);
 }
 
@@ -295,10 +322,21 @@ TEST(Rollback, EntriesThatCannotBeWrittenFailTheRun) {
 }
 
 TEST(Rollback, UnsafeNamesAreNeverWritten) {
-  const char* names[] = {"../evil.txt", "..\\evil.txt", "bin/../../evil.txt", "/evil.txt",
-                         "\\evil.txt", "C:evil.txt", "a.txt:stream", "CON", "bin/nul.txt",
-                         "com1.log", "LPT9", "_guncelleme_yedek/a.txt",
-                         "_GUNCELLEME_YEDEK\\a.txt", "../evildir/", "a<b>.txt",
+  const char* names[] = {"../evil.txt",
+                         "..\\evil.txt",
+                         "bin/../../evil.txt",
+                         "/evil.txt",
+                         "\\evil.txt",
+                         "C:evil.txt",
+                         "a.txt:stream",
+                         "CON",
+                         "bin/nul.txt",
+                         "com1.log",
+                         "LPT9",
+                         "_guncelleme_yedek/a.txt",
+                         "_GUNCELLEME_YEDEK\\a.txt",
+                         "../evildir/",
+                         "a<b>.txt",
                          "trailing. "};
   for (const char* name : names) {
     ZipEntrySpec evil = fileEntry(name, "evil");
@@ -329,9 +367,9 @@ TEST(Rollback, ABackupThatFailsStopsBeforeTheFileIsReplaced) {
   // A file where the backup needs a directory makes the backup copy fail.
   Scene s = makeScene(installed);
   putFile(s.inst + "/_guncelleme_yedek/bin", "in the way");
-  std::string zip = putArchive(
-      s, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"),
-                     fileEntry("later.txt", "never")}));
+  std::string zip =
+      putArchive(s, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"),
+                                fileEntry("later.txt", "never")}));
   RunResult r = runUpdater(argsFor(s, zip), s.root);
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
@@ -345,15 +383,16 @@ TEST(Relaunch, StartsTheExecutableInHedefWithOnlyItsPath) {
     const char* what;
     bool relative;
     bool fail;
-  } cases[] = {{"absolute", false, false}, {"relative", true, false}, {"after rollback", false, true}};
+  } cases[] = {
+      {"absolute", false, false}, {"relative", true, false}, {"after rollback", false, true}};
   for (const Case& c : cases) {
     Scene s = makeScene(installed);
     std::string recorder = placeRecorder(s);
     ZipEntrySpec last = fileEntry("z.txt", "z");
     if (c.fail) last.crc = 1;
     std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "new a"), last}));
-    std::string exe = c.relative ? spell("app/" + fs::path(recorder).filename().string())
-                                 : spell(recorder);
+    std::string exe =
+        c.relative ? spell("app/" + fs::path(recorder).filename().string()) : spell(recorder);
     std::vector<std::string> args = argsFor(s, zip);
     args.insert(args.end(), {"--exe", exe});
     RunResult r = runUpdater(args, s.root);
@@ -400,6 +439,121 @@ TEST(HostWait, WaitsForALiveHostThenPauses) {
     EXPECT_EQ(again.code, 0) << gone;
     EXPECT_GE(again.seconds, 0.4) << gone;
   }
+  removeScratchDir(s.root);
+}
+
+const std::string busy = "tavo_updater: baska bir guncelleme calisiyor\n";
+const std::string recovering = "Yarim kalan guncelleme geri aliniyor...\n";
+
+// The tree without the directories, which runs may leave behind.
+Tree filesOf(const std::string& dir) {
+  Tree tree = treeOf(dir);
+  for (auto it = tree.begin(); it != tree.end();)
+    it = it->second == "<dir>" ? tree.erase(it) : std::next(it);
+  return tree;
+}
+
+// Two runs on one installation, the second started a little later and with
+// the directory spelt differently: the first to take the directory installs,
+// the other touches nothing and ends with 5.
+TEST(Hold, OfTwoRunsTogetherExactlyOneInstalls) {
+  for (int offset : {0, 20, 60, 150, 250}) {
+    Scene s = makeScene(installed);
+    std::string zip = putArchive(s, buildZipOf(updateEntries()));
+    // On Windows also in other letter case: the same directory.
+    std::string other = spell(s.inst) + (e2eConfig().windows ? "\\" : "/");
+    if (e2eConfig().windows)
+      for (char& c : other) c = char(std::toupper(static_cast<unsigned char>(c)));
+    RunResult first, second;
+    std::thread late([&] {
+      usleep(useconds_t(offset) * 1000);
+      second = runUpdater({"--zip", zip, "--hedef", other}, s.root);
+    });
+    first = runUpdater(argsFor(s, zip), s.root);
+    late.join();
+    const RunResult& winner = first.code == 0 ? first : second;
+    const RunResult& loser = first.code == 0 ? second : first;
+    EXPECT_EQ(winner.code, 0) << offset;
+    EXPECT_EQ(winner.out, succeeded) << offset;
+    EXPECT_EQ(loser.code, 5) << offset;
+    EXPECT_EQ(loser.out, "") << offset;
+    EXPECT_EQ(loser.err, busy) << offset;
+    EXPECT_EQ(filesOf(s.inst), (Tree{{"a.txt", "new a"},
+                                     {"bin/lib.dll", "new lib"},
+                                     {"bin/new.dll", "brand new"},
+                                     {"keep.txt", "untouched"},
+                                     {"docs/readme.txt", "read me"},
+                                     {"sub/deeper/x.txt", "deep"}}))
+        << offset;
+    removeScratchDir(s.root);
+  }
+}
+
+// A run killed at a few points of its journal; --kurtar then puts the
+// installation back as it was, and the update afterwards is whole.
+TEST(Killed, KurtarPutsTheInstallationBackAndTheNextUpdateIsWhole) {
+  Tree big;
+  std::vector<ZipEntrySpec> entries;
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "lib/p" + std::to_string(i) + ".bin";
+    big[name] = std::string(400000, char('a' + i % 26));
+    ZipEntrySpec e = fileEntry(name, std::string(400000, char('A' + i % 26)));
+    e.method = 0;
+    entries.push_back(e);
+    entries.push_back(fileEntry("new/n" + std::to_string(i), "new"));
+  }
+  ZipEntrySpec broken = fileEntry("lib/p0.bin", "broken");
+  broken.crc = 1;
+  std::vector<ZipEntrySpec> failing = entries;
+  failing.push_back(broken);
+  int killedWithJournal = 0;
+  for (std::size_t records : {1, 10, 30, 60}) {
+    Scene s = makeScene(big);
+    std::string journal = s.inst + "/_guncelleme_yedek/_gunluk.tvj";
+    int pid = startUpdater(argsFor(s, putArchive(s, buildZipOf(failing))), s.root);
+    // A record for a name of 11 or 6 bytes takes 20 or 15 bytes.
+    for (double start = monotonicSeconds(); monotonicSeconds() - start < 60; usleep(1000)) {
+      struct stat st;
+      if (stat(journal.c_str(), &st) == 0 && std::size_t(st.st_size) >= records * 15) break;
+    }
+    kill(pid, SIGKILL);
+    bool killed = waitUpdater(pid) == -1 && fs::exists(journal);
+    killedWithJournal += killed;
+    RunResult r = runUpdater({"--kurtar", spell(s.inst)}, s.root);
+    EXPECT_EQ(r.code, 0) << records;
+    EXPECT_EQ(r.out, killed ? recovering : "") << records;
+    EXPECT_EQ(r.err, "") << records;
+    EXPECT_TRUE(filesOf(s.inst) == big) << "not recovered after " << records << " records";
+    EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek")) << records;
+    RunResult u = runUpdater(argsFor(s, putArchive(s, buildZipOf(entries))), s.root);
+    EXPECT_EQ(u.code, 0) << records;
+    EXPECT_EQ(u.out, succeeded) << records;
+    EXPECT_EQ(fileContent(s.inst + "/lib/p39.bin"), std::string(400000, 'A' + 39 % 26));
+    removeScratchDir(s.root);
+  }
+  std::printf("killed with a journal on disk: %d of 4 runs\n", killedWithJournal);
+  EXPECT_GT(killedWithJournal, 1) << "the runs ended before the kills";
+}
+
+// --kurtar without an interrupted run touches nothing and relaunches; with
+// --zip it is ignored.
+TEST(Kurtar, WithNothingToRecoverTouchesNothingAndRelaunches) {
+  Scene s = makeScene(installed);
+  std::string recorder = placeRecorder(s);
+  Tree before = treeOf(s.inst);
+  RunResult r = runUpdater({"--kurtar", spell(s.inst), "--exe", spell(recorder)}, s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(treeOf(s.inst), before);
+  EXPECT_EQ(launchRecord(s), expectedRecord(spell(recorder), spell(s.inst)));
+  std::vector<std::string> args = argsFor(s, putArchive(s, buildZipOf({fileEntry("a.txt", "z")})));
+  args.insert(args.begin(), {"--kurtar", spell(s.root + "/elsewhere")});
+  RunResult u = runUpdater(args, s.root);
+  EXPECT_EQ(u.code, 0);
+  EXPECT_EQ(u.out, succeeded);
+  EXPECT_EQ(fileContent(s.inst + "/a.txt"), "z");
+  EXPECT_FALSE(fs::exists(s.root + "/elsewhere"));
   removeScratchDir(s.root);
 }
 

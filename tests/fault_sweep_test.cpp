@@ -2,7 +2,8 @@
 // for every operation and every k, the k-th call fails, and the run must
 // still keep every file of the installation whole (old content or the
 // archive's), put it back after a rollback, and keep the backup exactly
-// when a restore failed.
+// when a restore failed; a backup kept with its journal is put back by the
+// next run.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -85,7 +86,26 @@ struct Outcome {
   std::string hedef;
   std::string out, err;
   Tree inst, backup, outside;
+  // When the backup was kept with its journal: the next run without a fault.
+  bool injected = false;
+  bool journalKept = false;
+  std::string nextOut;
+  Tree nextInst;
 };
+
+const std::string journalEntry = backupDirName + "/_gunluk.tvj";
+const std::string recovering = "Yarim kalan guncelleme geri aliniyor...\n";
+
+// Runs the updater in this process, capturing both streams.
+int runCaptured(const char* const* argv, std::string* out, std::string* err) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  int code = runUpdate(5, argv);
+  std::fflush(nullptr);
+  *out = testing::internal::GetCapturedStdout();
+  *err = testing::internal::GetCapturedStderr();
+  return code;
+}
 
 // Splits a tree of the scratch root into installation, backup and the rest.
 void splitTree(const Tree& all, Outcome* o) {
@@ -111,15 +131,20 @@ Outcome runWithFault(const std::vector<ZipEntrySpec>& entries, FaultOp op, int k
   const char* argv[] = {"tavo_updater", "--zip", zip.c_str(), "--hedef", hedef.c_str()};
 
   armFault(op, k);
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
   Outcome o;
   o.hedef = hedef;
-  o.code = runUpdate(5, argv);
-  std::fflush(nullptr);
-  o.out = testing::internal::GetCapturedStdout();
-  o.err = testing::internal::GetCapturedStderr();
+  o.code = runCaptured(argv, &o.out, &o.err);
+  o.injected = faultInjected();
   splitTree(treeOf(root), &o);
+  o.journalKept = o.backup.count(journalEntry) != 0;
+  if (o.journalKept) {
+    armFault(FaultOp::count, 0);
+    std::string err;
+    runCaptured(argv, &o.nextOut, &err);
+    Outcome next;
+    splitTree(treeOf(root), &next);
+    o.nextInst = next.inst;
+  }
   removeScratchDir(root);
   return o;
 }
@@ -137,7 +162,7 @@ std::set<std::string> allowedContents(const std::string& path,
 }
 
 bool isFailureLine(const std::string& line, const std::vector<ZipEntrySpec>& entries) {
-  for (const char* kind : {"cikarma hatasi: ", "yedek alinamadi: "})
+  for (const char* kind : {"cikarma hatasi: ", "yedek alinamadi: ", "gunluk yazilamadi: "})
     for (const ZipEntrySpec& e : entries)
       if (line == std::string("tavo_updater: ") + kind + e.name + "\n") return true;
   return false;
@@ -156,7 +181,23 @@ void checkOutcome(const Outcome& o, const std::vector<ZipEntrySpec>& entries, Fa
     if (!allowed.count(entry.second) && !(restoreFailed && installed.count(entry.first)))
       ADD_FAILURE() << entry.first << " holds neither its old nor a new content";
   }
-  bool removalFailed = op == FaultOp::removeTree && faultInjected();
+  // A journal that cannot be deleted keeps the backup beside it, silently.
+  bool removalFailed = (op == FaultOp::removeTree || op == FaultOp::removeFile) && o.injected;
+  // A backup kept with its journal is put back by the next run, which then
+  // does its own update: the archive's again, or a rollback again.
+  if (o.journalKept) {
+    std::string result = o.code == 0 ? succeeded : rolledBack;
+    EXPECT_EQ(o.nextOut, banner + recovering + result.substr(banner.size()));
+    Tree next = o.nextInst;
+    for (auto it = next.begin(); it != next.end();) {
+      bool createdDir = it->second == "<dir>" && !installed.count(it->first) && o.code != 0;
+      it = createdDir ? next.erase(it) : std::next(it);
+    }
+    Tree expected = o.code == 0 ? updated : installed;
+    if (o.code == 0 && op == FaultOp::createDirectory && !o.inst.count("docs"))
+      expected.erase("docs");
+    EXPECT_EQ(next, expected) << "the next run did not recover the kept backup";
+  }
   if (o.code == 0) {
     EXPECT_EQ(o.out, succeeded);
     EXPECT_EQ(o.err, "");
@@ -197,8 +238,9 @@ void checkOutcome(const Outcome& o, const std::vector<ZipEntrySpec>& entries, Fa
   EXPECT_EQ(back, installed);
 }
 
-// Sweeps every operation and every k; returns the number of faults injected.
-int sweep(const std::vector<ZipEntrySpec>& entries, int expectedCleanCode) {
+// Sweeps every operation and every k; returns the number of faults injected
+// and counts in *kept the runs that kept their backup and journal.
+int sweep(const std::vector<ZipEntrySpec>& entries, int expectedCleanCode, int* kept) {
   Outcome clean = runWithFault(entries, FaultOp::count, 0);
   EXPECT_EQ(clean.code, expectedCleanCode) << clean.err;
   checkOutcome(clean, entries, FaultOp::count, "no fault");
@@ -207,8 +249,9 @@ int sweep(const std::vector<ZipEntrySpec>& entries, int expectedCleanCode) {
     int k = 1;
     for (;; ++k) {
       Outcome o = runWithFault(entries, FaultOp(op), k);
-      if (!faultInjected()) break;
+      if (!o.injected) break;
       ++injected;
+      *kept += o.journalKept;
       checkOutcome(o, entries, FaultOp(op),
                    std::string(faultOpName(FaultOp(op))) + " call " + std::to_string(k));
     }
@@ -218,15 +261,21 @@ int sweep(const std::vector<ZipEntrySpec>& entries, int expectedCleanCode) {
 }
 
 TEST(FaultSweep, AnUpdateThatWouldSucceed) {
-  int injected = sweep(updateEntries(), 0);
-  std::printf("fault sweep, succeeding update: %d faults injected\n", injected);
+  int kept = 0;
+  int injected = sweep(updateEntries(), 0, &kept);
+  std::printf("fault sweep, succeeding update: %d faults injected, %d backups kept\n", injected,
+              kept);
   EXPECT_GT(injected, 20);
+  EXPECT_GT(kept, 0) << "no journal left undeleted";
 }
 
 TEST(FaultSweep, AnUpdateThatRollsBack) {
-  int injected = sweep(failingEntries(), 4);
-  std::printf("fault sweep, rolled-back update: %d faults injected\n", injected);
+  int kept = 0;
+  int injected = sweep(failingEntries(), 4, &kept);
+  std::printf("fault sweep, rolled-back update: %d faults injected, %d backups kept\n", injected,
+              kept);
   EXPECT_GT(injected, 20);
+  EXPECT_GT(kept, 2) << "no restore or delete failed";
 }
 
 }  // namespace

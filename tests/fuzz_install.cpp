@@ -66,11 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   makeDirs(yedekDir);
   ZipArchive* z = openArchive(root + "/u.zip");
   if (z != nullptr) {
-    BackupJournal yedekler;
-    std::vector<std::string> yeniler;
-    bool ok = installEntries(z, inst, yedekDir, &yedekler, &yeniler);
+    Run run;
+    run.hedef = inst;
+    run.yedekDir = yedekDir;
+    bool ok = installEntries(z, &run);
     closeArchive(z);
-    bool restored = ok || rollBack(yedekler, yeniler);
+    const BackupJournal& yedekler = run.yedekler;
+    bool restored = ok || rollBack(yedekler, run.yeniler);
     if (!restored) {
       for (const auto& pair : yedekler) {
         std::string name = pair.first.substr(inst.size() + 1);
@@ -80,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           violated("the backup of " + name + " lost its old content");
       }
     } else {
-      removeBackupDir(yedekDir);
+      removeJournalAndBackup(&run.gunluk, yedekDir);
       if (fs::exists(inst + "/_guncelleme_yedek")) violated("backup directory left behind");
       if (!ok && withoutNewDirectories(treeOf(inst)) != installed)
         violated("the rollback did not give back the installation");

@@ -76,13 +76,29 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     writeBytes(dir + "/u.zip", buildZipOf(c.entries));
     ZipArchive* z = openArchive(dir + "/u.zip");
     ASSERT_NE(z, nullptr) << c.what;
-    BackupJournal yedekler;
-    std::vector<std::string> yeniler;
-    EXPECT_EQ(installEntries(z, hedef, hedef + "\\" + yedek, &yedekler, &yeniler), c.ok) << c.what;
+    ::Run run;  // not the test fixture's Run()
+    run.hedef = hedef;
+    run.yedekDir = hedef + "\\" + yedek;
+    EXPECT_EQ(installEntries(z, &run), c.ok) << c.what;
     closeArchive(z);
-    EXPECT_EQ(treeOf(hedef), c.after) << c.what;
-    EXPECT_EQ(yedekler.size(), c.backups) << c.what;
-    EXPECT_EQ(yeniler.size(), c.created) << c.what;
+    closeJournal(&run.gunluk);
+    // The journal on disk holds the same records as the lists, in order.
+    std::vector<JournalRecord> records =
+        decodeJournal(fileContent(hedef + "/" + yedek + "/" + journalFileName));
+    std::map<std::string, std::string> after = treeOf(hedef);
+    after.erase(yedek + "/" + journalFileName);
+    EXPECT_EQ(after, c.after) << c.what;
+    EXPECT_EQ(run.yedekler.size(), c.backups) << c.what;
+    EXPECT_EQ(run.yeniler.size(), c.created) << c.what;
+    ASSERT_EQ(records.size(), c.backups + c.created) << c.what;
+    std::size_t b = 0, n = 0;
+    for (const JournalRecord& r : records) {
+      std::string target = hedef + "\\" + r.name;
+      if (r.kind == journalBackedUp)
+        EXPECT_EQ(run.yedekler[b++].first, target) << c.what;
+      else
+        EXPECT_EQ(run.yeniler[n++], target) << c.what;
+    }
     removeScratchDir(dir);
   }
 }

@@ -6,12 +6,27 @@
 namespace {
 
 TEST(IsSafeEntryName, AcceptsOrdinaryNames) {
-  for (const char* name :
-       {"a.txt", "bin/x.dll", "bin\\x.dll", "docs/", "./a.txt", "a/./b", "a//b", ".config",
-        "con2.txt", "console.txt", "COM10", "LPT0", "my.con", "a b.txt",
-        "\xC3\xA7"
-        "alisma/dosya.txt",
-        "_guncelleme_yedek2/x", "x/_guncelleme_yedek/y", "a..b"})
+  for (const char* name : {"a.txt",
+                           "bin/x.dll",
+                           "bin\\x.dll",
+                           "docs/",
+                           "./a.txt",
+                           "a/./b",
+                           "a//b",
+                           ".config",
+                           "con2.txt",
+                           "console.txt",
+                           "COM10",
+                           "LPT0",
+                           "my.con",
+                           "a b.txt",
+                           "\xC3\xA7"
+                           "alisma/dosya.txt",
+                           "_guncelleme_yedek2/x",
+                           "x/_guncelleme_yedek/y",
+                           "a..b",
+                           "x/_gunluk.tvj",
+                           "_gunluk.tvjx"})
     EXPECT_TRUE(isSafeEntryName(name)) << name;
 }
 
@@ -39,6 +54,8 @@ TEST(IsSafeEntryName, RejectsNamesThatEscapeAliasOrHitDevices) {
                            "_guncelleme_yedek/x",
                            "_GUNCELLEME_YEDEK\\x",
                            "./_guncelleme_yedek/x",
+                           "_gunluk.tvj",
+                           "_GUNLUK.TVJ/x",
                            "_guncelleme_yedek/",
                            "a.",
                            "a/b./c",

@@ -4,8 +4,11 @@
 // armed fault.
 #include "platform_faulty.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include "platform.h"
 
@@ -21,6 +24,11 @@ OutputFile real_createOutputFile(const std::string& path);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
 bool real_closeOutputFile(OutputFile file);
 bool real_setFileTimes(const std::string& path, std::time_t when);
+bool real_flushOutputFile(OutputFile file);
+bool real_syncFile(const std::string& path);
+bool real_readWholeFile(const std::string& path, std::string* content);
+HoldResult real_holdDirectory(const std::string& path, DirectoryHold* hold);
+void real_releaseDirectory(DirectoryHold* hold);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
 std::vector<std::string> real_commandLineArguments(int argc, char** argv);
 bool real_startProcess(const std::string& exe, const std::string& workDir);
@@ -36,12 +44,28 @@ struct FaultState {
 
 FaultState state;
 
+// True when this file-system operation is the one TAVO_KILL_AT names.
+bool killNow() {
+  static const char* at = std::getenv("TAVO_KILL_AT");
+  static int k = at != nullptr ? std::atoi(at) : 0;
+  static int operations = 0;
+  return ++operations == k;
+}
+
+void killed() { raise(SIGKILL); }
+
 // Counts the call; true when this is the one that must fail.
-bool failsNow(FaultOp op) {
+bool faultHere(FaultOp op) {
   int n = ++state.calls[int(op)];
   if (op != state.op || n != state.k) return false;
   state.injected = true;
   return true;
+}
+
+// The same for an operation that can be killed only before it acts.
+bool failsNow(FaultOp op) {
+  if (killNow()) killed();
+  return faultHere(op);
 }
 
 }  // namespace
@@ -69,14 +93,21 @@ bool createDirectory(const std::string& path) {
   return !failsNow(FaultOp::createDirectory) && real_createDirectory(path);
 }
 
-bool copyFileOver(const std::string& from, const std::string& to) {
-  if (!failsNow(FaultOp::copyFileOver)) return real_copyFileOver(from, to);
-  // Half a copy, as when the disk fills up during it.
+// Half a copy, as when the disk fills up or the process dies during it.
+void halfCopy(const std::string& from, const std::string& to) {
   struct stat st;
   std::string target = real_systemPath(to);
-  if (real_copyFileOver(from, to) && stat(target.c_str(), &st) == 0 &&
-      truncate(target.c_str(), st.st_size / 2) != 0)
-    return false;
+  if (real_copyFileOver(from, to) && stat(target.c_str(), &st) == 0)
+    truncate(target.c_str(), st.st_size / 2);
+}
+
+bool copyFileOver(const std::string& from, const std::string& to) {
+  if (killNow()) {
+    halfCopy(from, to);
+    killed();
+  }
+  if (!faultHere(FaultOp::copyFileOver)) return real_copyFileOver(from, to);
+  halfCopy(from, to);
   return false;
 }
 
@@ -101,7 +132,11 @@ OutputFile createOutputFile(const std::string& path) {
 }
 
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
-  if (!failsNow(FaultOp::writeOutputFile)) return real_writeOutputFile(file, data, size);
+  if (killNow()) {
+    real_writeOutputFile(file, data, size / 2);
+    killed();
+  }
+  if (!faultHere(FaultOp::writeOutputFile)) return real_writeOutputFile(file, data, size);
   real_writeOutputFile(file, data, size / 2);
   return false;
 }
@@ -114,6 +149,21 @@ bool closeOutputFile(OutputFile file) {
 bool setFileTimes(const std::string& path, std::time_t when) {
   return !failsNow(FaultOp::setFileTimes) && real_setFileTimes(path, when);
 }
+
+bool flushOutputFile(OutputFile file) { return real_flushOutputFile(file); }
+
+bool syncFile(const std::string& path) { return real_syncFile(path); }
+
+bool readWholeFile(const std::string& path, std::string* content) {
+  if (killNow()) killed();
+  return real_readWholeFile(path, content);
+}
+
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+  return real_holdDirectory(path, hold);
+}
+
+void releaseDirectory(DirectoryHold* hold) { real_releaseDirectory(hold); }
 
 bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
   return real_waitForProcess(pid, milliseconds);

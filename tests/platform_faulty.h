@@ -30,4 +30,9 @@ int callsOf(FaultOp op);
 bool faultInjected();
 
 // The pause of the host wait is skipped, so that in-process runs are quick.
+
+// In a process whose environment sets TAVO_KILL_AT=k (the killable test
+// build of the updater), the k-th file-system operation kills the process
+// with SIGKILL: a copy or a write after half of its data, any other
+// operation before it acts.
 #endif

@@ -16,6 +16,11 @@
 #define writeOutputFile real_writeOutputFile
 #define closeOutputFile real_closeOutputFile
 #define setFileTimes real_setFileTimes
+#define flushOutputFile real_flushOutputFile
+#define syncFile real_syncFile
+#define readWholeFile real_readWholeFile
+#define holdDirectory real_holdDirectory
+#define releaseDirectory real_releaseDirectory
 #define waitForProcess real_waitForProcess
 #define sleepMilliseconds real_sleepMilliseconds
 #define commandLineArguments real_commandLineArguments

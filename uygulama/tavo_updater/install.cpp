@@ -2,17 +2,33 @@
 // skipped, and every file is journalled before it is written.
 #include "install.h"
 
-#include <cstdio>
 #include <set>
 
+#include "console.h"
 #include "names.h"
 #include "paths.h"
 #include "platform.h"
 
 namespace {
 
-void report(const char* format, const std::string& name) {
-  std::fprintf(stderr, format, name.c_str());
+// Whether each backup copy is forced to the disk before its target is
+// opened: only in the benchmark's flushing build (TAVO_FLUSH).
+const bool flushEachBackup = TAVO_FLUSH != 0;
+
+void report(const char* format, const std::string& name) { sayWith(stderr, format, name); }
+
+// The entry's name as it is joined below hedef and yedekDir.
+std::string relativeName(const std::string& name) {
+  std::string joined = joinPath("", name);
+  return joined.substr(1);
+}
+
+// Puts the record on disk before the change it describes is made; a run
+// that cannot do that must not make the change.
+bool journal(Run* run, char kind, const std::string& name) {
+  if (appendRecord(&run->gunluk, {kind, relativeName(name)})) return true;
+  report("tavo_updater: gunluk yazilamadi: %s\n", name);
+  return false;
 }
 
 // Records `t` as written by this run, so that a later entry naming the same
@@ -49,27 +65,29 @@ bool makeDirectoryEntry(const std::string& path) {
   return pathAttributes(asDirectory, &isDirectory) && isDirectory;
 }
 
-// Handles one file entry; false when the run must stop.
-bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const std::string& hedef,
-                 const std::string& yedekDir, BackupJournal* yedekler,
-                 std::vector<std::string>* yeniler, std::set<std::string>* journalled,
-                 std::set<std::string>* made) {
-  std::string t = joinPath(hedef, name);
+// Handles one file entry; false when the run must stop. A backup is
+// journalled only once its copy is complete (a torn copy is garbage that no
+// record points to), and a new file before it is created.
+bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, Run* run,
+                 std::set<std::string>* journalled, std::set<std::string>* made) {
+  std::string t = joinPath(run->hedef, name);
   makeParentDirsOnce(t, made);
   if (fileExists(t)) {
     // Only the file this run wrote counts as journalled: another name of
     // the old file (a hard link) still needs a backup of its own.
     if (!alreadyJournalled(t, *journalled)) {
-      std::string yb = joinPath(yedekDir, name);
+      std::string yb = joinPath(run->yedekDir, name);
       makeParentDirsOnce(yb, made);
-      if (!copyFileOver(t, yb)) {
+      if (!copyFileOver(t, yb) || (flushEachBackup && !syncFile(yb))) {
         report("tavo_updater: yedek alinamadi: %s\n", name);
         return false;
       }
-      yedekler->emplace_back(t, yb);
+      if (!journal(run, journalBackedUp, name)) return false;
+      run->yedekler.emplace_back(t, yb);
     }
   } else {
-    yeniler->push_back(t);
+    if (!journal(run, journalCreated, name)) return false;
+    run->yeniler.push_back(t);
   }
   bool extracted = extractEntry(z, i, t);
   remember(t, journalled);
@@ -82,27 +100,27 @@ bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, const 
 
 }  // namespace
 
-bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-                    BackupJournal* yedekler, std::vector<std::string>* yeniler) {
+bool installEntries(ZipArchive* z, Run* run) {
   std::set<std::string> journalled;
   std::set<std::string> made;
-  bool ok = true;
+  run->gunluk.path = journalPath(run->yedekDir);
+  run->ok = true;
   std::uint64_t n = entryCount(z);
-  for (std::uint64_t i = 0; i < n && ok; ++i) {
+  for (std::uint64_t i = 0; i < n && run->ok; ++i) {
     std::string name, raw;
     if (!entryName(z, i, &name) || !entryRawName(z, i, &raw)) {
-      ok = false;
+      run->ok = false;
       break;
     }
     if (!isSafeEntryName(name) || hasControlBytes(raw)) {
       report("tavo_updater: gecersiz girdi adi: %s\n", name);
-      ok = false;
+      run->ok = false;
     } else if (entryIsDirectory(z, i)) {
-      ok = makeDirectoryEntry(joinPath(hedef, name));
-      if (!ok) report("tavo_updater: cikarma hatasi: %s\n", name);
+      run->ok = makeDirectoryEntry(joinPath(run->hedef, name));
+      if (!run->ok) report("tavo_updater: cikarma hatasi: %s\n", name);
     } else if (!isUpdaterItself(name)) {
-      ok = installFile(z, i, name, hedef, yedekDir, yedekler, yeniler, &journalled, &made);
+      run->ok = installFile(z, i, name, run, &journalled, &made);
     }
   }
-  return ok;
+  return run->ok;
 }

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "journal.h"
+
 namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
@@ -50,7 +52,13 @@ bool isSafeEntryName(const std::string& name) {
   for (unsigned char c : name) {
     if (c < 0x20) return false;
     switch (c) {
-      case ':': case '<': case '>': case '"': case '|': case '?': case '*':
+      case ':':
+      case '<':
+      case '>':
+      case '"':
+      case '|':
+      case '?':
+      case '*':
         return false;
     }
   }
@@ -60,7 +68,10 @@ bool isSafeEntryName(const std::string& name) {
     if (part.back() == '.' || part.back() == ' ') return false;
     if (isDeviceName(part)) return false;
   }
-  return parts.empty() || !equalsIgnoringCase(parts[0], "_guncelleme_yedek");
+  // The backup directory, and the journal's name, which a backup copy of a
+  // top-level file of that name would overwrite.
+  return parts.empty() || (!equalsIgnoringCase(parts[0], "_guncelleme_yedek") &&
+                           !equalsIgnoringCase(parts[0], journalFileName));
 }
 
 bool hasControlBytes(const std::string& bytes) {

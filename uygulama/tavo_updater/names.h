@@ -6,8 +6,8 @@
 #include <string>
 
 // False for a name that could reach outside the installation directory, name
-// a device or an alternate stream, alias another name on Windows, or write
-// into the backup directory.
+// a device or an alternate stream, alias another name on Windows, write
+// into the backup directory, or have a backup copy over the journal.
 bool isSafeEntryName(const std::string& name);
 
 // True when `bytes` holds a control character (a byte below 0x20). Decoding

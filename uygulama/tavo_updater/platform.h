@@ -67,6 +67,16 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
 // Closes the file. True when the data reached the system without error.
 bool closeOutputFile(OutputFile file);
 
+// Forces the data written to `file` so far to the disk. True on success.
+bool flushOutputFile(OutputFile file);
+
+// Forces the data and metadata of the file `path` to the disk. True on success.
+bool syncFile(const std::string& path);
+
+// Reads the whole file `path` into *content. False when it cannot be opened
+// or read (then *content is unspecified).
+bool readWholeFile(const std::string& path, std::string* content);
+
 // Sets the last access and last write time of `path`. True on success.
 bool setFileTimes(const std::string& path, std::time_t when);
 
@@ -86,5 +96,22 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // A relative `exe` is resolved against the updater's working directory.
 // True when the process was started.
 bool startProcess(const std::string& exe, const std::string& workDir);
+
+// An exclusive hold on a directory for this process, released by
+// releaseDirectory or by the system when the process ends, however it ends.
+struct DirectoryHold {
+  std::intptr_t handle = -1;
+};
+
+enum class HoldResult { held, busy, unavailable };
+
+// Takes the hold on the existing directory `path`: held when taken, busy when
+// another process holds the same directory (however the path spells it),
+// unavailable when the directory cannot be opened. Never inherited by
+// processes this one starts.
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold);
+
+// Gives up a hold taken by holdDirectory; does nothing for one not taken.
+void releaseDirectory(DirectoryHold* hold);
 
 #endif

@@ -4,6 +4,7 @@
 #include <ftw.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -204,6 +205,34 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
 
 bool closeOutputFile(OutputFile file) { return close(int(file)) == 0; }
 
+bool flushOutputFile(OutputFile file) { return fsync(int(file)) == 0; }
+
+bool syncFile(const std::string& path) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool synced = fsync(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+bool readWholeFile(const std::string& path, std::string* content) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  content->clear();
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) break;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      close(fd);
+      return false;
+    }
+    content->append(buffer, std::size_t(got));
+  }
+  close(fd);
+  return true;
+}
+
 bool setFileTimes(const std::string& path, std::time_t when) {
   struct utimbuf times = {when, when};
   return utime(native(path).c_str(), &times) == 0;
@@ -259,4 +288,25 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   int result = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
   return result == 0;
+}
+
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+  // A lock on the directory itself: the same inode however the path is
+  // spelt, dropped by the kernel with the last descriptor, which dies with
+  // the process. Close-on-exec keeps a relaunched application from holding it.
+  int fd = open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return HoldResult::unavailable;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    bool busy = errno == EWOULDBLOCK;
+    close(fd);
+    return busy ? HoldResult::busy : HoldResult::unavailable;
+  }
+  hold->handle = fd;
+  return HoldResult::held;
+}
+
+void releaseDirectory(DirectoryHold* hold) {
+  if (hold->handle >= 0) close(int(hold->handle));
+  hold->handle = -1;
 }

@@ -392,3 +392,63 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   CloseHandle(pi.hProcess);
   return true;
 }
+
+bool flushOutputFile(OutputFile file) {
+  return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
+}
+
+bool syncFile(const std::string& path) {
+  HANDLE h = openFile(longPath(path), GENERIC_WRITE, shareAll, OPEN_EXISTING, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool synced = FlushFileBuffers(h) != 0;
+  return CloseHandle(h) != 0 && synced;
+}
+
+bool readWholeFile(const std::string& path, std::string* content) {
+  HANDLE h = openForReading(longPath(path));
+  if (h == INVALID_HANDLE_VALUE) return false;
+  content->clear();
+  char buffer[65536];
+  bool read = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      read = false;
+      break;
+    }
+    if (got == 0) break;
+    content->append(buffer, got);
+  }
+  CloseHandle(h);
+  return read;
+}
+
+HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+  // Volume serial and file index name the directory whatever the letter
+  // case or separators of the path; a mutex of that name is owned by one
+  // process at a time and becomes free (abandoned) when its owner dies.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!fileInformation(longPath(path), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return HoldResult::unavailable;
+  std::wstring name = L"Local\\tavo_updater_" + std::to_wstring(info.dwVolumeSerialNumber) + L"_" +
+                      std::to_wstring(info.nFileIndexHigh) + L"_" +
+                      std::to_wstring(info.nFileIndexLow);
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) return HoldResult::unavailable;
+  DWORD waited = WaitForSingleObject(mutex, 0);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+    hold->handle = reinterpret_cast<std::intptr_t>(mutex);
+    return HoldResult::held;
+  }
+  CloseHandle(mutex);
+  return waited == WAIT_TIMEOUT ? HoldResult::busy : HoldResult::unavailable;
+}
+
+void releaseDirectory(DirectoryHold* hold) {
+  if (hold->handle == -1) return;
+  HANDLE mutex = reinterpret_cast<HANDLE>(hold->handle);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  hold->handle = -1;
+}

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "install.h"
+#include "journal.h"
 
 // Deletes the files the run created, then copies every backup back over its
 // target. True when every restore copy succeeded and no new file is left.
@@ -13,5 +13,11 @@ bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yen
 
 // Deletes the backup directory with its contents; failures are ignored.
 void removeBackupDir(const std::string& yedekDir);
+
+// Ends a run whose changes stand (installed, or completely undone): closes
+// the journal and deletes it, then the backup directory. A kill between the
+// two leaves a backup directory without a journal, which nothing replays.
+// False, with the backup left whole, when the journal cannot be deleted.
+bool removeJournalAndBackup(JournalFile* gunluk, const std::string& yedekDir);
 
 #endif

@@ -1,11 +1,16 @@
 // Tavonu, the stand-in application: it shows the version written in
 // "surum.txt" beside it, records that it ran in "rapor.txt" there, and with
-// "--guncelle <archive>" hands the archive to tavo_updater and exits.
+// "--guncelle <archive>" hands the archive to tavo_updater and exits. When it
+// finds the journal of an update that was cut short in its directory, it
+// first hands the directory to "tavo_updater --kurtar" and exits; the
+// updater starts it again once the installation is whole.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "own.h"
 
@@ -24,6 +29,22 @@ std::string readVersion(const std::string& dir) {
   return version.empty() ? "?" : version;
 }
 
+// Starts the updater beside the application with `args` and its own pid and
+// path; false (with a message) when it cannot be started.
+bool handOver(const std::string& dir, std::vector<std::string> args) {
+  std::string updater = dir + pathSeparator() + updaterFileName();
+  args.insert(args.end(), {"--pid", std::to_string(ownProcessId()), "--exe", ownExePath()});
+  std::fflush(stdout);
+  if (startDetached(updater, args)) return true;
+  std::fprintf(stderr, "tavonu: guncelleyici baslatilamadi: %s\n", updater.c_str());
+  return false;
+}
+
+bool interruptedUpdate(const std::string& dir) {
+  char sep = pathSeparator();
+  return std::ifstream(dir + sep + "_guncelleme_yedek" + sep + "_gunluk.tvj").good();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -32,14 +53,17 @@ int main(int argc, char** argv) {
   std::printf("Tavonu surum %s\n", version.c_str());
   std::ofstream(dir + pathSeparator() + "rapor.txt", std::ios::app) << "surum " << version << "\n";
 
+  // The recovery is asked for once: an application that the recovery
+  // itself started again (it could not finish) carries the variable and
+  // runs as it is, instead of handing over in a loop.
+  if (interruptedUpdate(dir) && std::getenv("TAVONU_KURTARMA") == nullptr) {
+    setEnvironment("TAVONU_KURTARMA", "1");
+    if (!handOver(dir, {"--kurtar", dir})) return 1;
+    std::printf("Tavonu yarim kalan guncellemeyi geri aldiriyor.\n");
+    return 0;
+  }
   if (argc == 3 && std::strcmp(argv[1], "--guncelle") == 0) {
-    std::string updater = dir + pathSeparator() + updaterFileName();
-    std::fflush(stdout);
-    if (!startDetached(updater, {"--zip", argv[2], "--hedef", dir, "--pid",
-                                 std::to_string(ownProcessId()), "--exe", ownExePath()})) {
-      std::fprintf(stderr, "tavonu: guncelleyici baslatilamadi: %s\n", updater.c_str());
-      return 1;
-    }
+    if (!handOver(dir, {"--zip", argv[2], "--hedef", dir})) return 1;
     std::printf("Tavonu guncelleme icin kapaniyor.\n");
   }
   return 0;

@@ -18,6 +18,10 @@ std::string updaterFileName();
 // Id of this process.
 std::uint32_t ownProcessId();
 
+// Sets the environment variable `name` for this process and the processes
+// it starts.
+void setEnvironment(const std::string& name, const std::string& value);
+
 // Starts `program` with `args` (not including the program itself), without
 // waiting. True when it was started.
 bool startDetached(const std::string& program, const std::vector<std::string>& args);

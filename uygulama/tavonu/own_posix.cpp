@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <vector>
 
 #include "own.h"
@@ -30,4 +31,8 @@ bool startDetached(const std::string& program, const std::vector<std::string>& a
   argv.push_back(nullptr);
   pid_t child = 0;
   return posix_spawn(&child, program.c_str(), nullptr, nullptr, argv.data(), environ) == 0;
+}
+
+void setEnvironment(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
 }

@@ -67,3 +67,7 @@ bool startDetached(const std::string& program, const std::vector<std::string>& a
   CloseHandle(pi.hProcess);
   return true;
 }
+
+void setEnvironment(const std::string& name, const std::string& value) {
+  SetEnvironmentVariableA(name.c_str(), value.c_str());
+}

@@ -1,0 +1,56 @@
+// The journal's record format: what is read back from whole, torn and
+// damaged journals.
+#include "journal.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::vector<JournalRecord> records = {{journalBackedUp, "a.txt"},
+                                            {journalCreated, "bin\\new.dll"},
+                                            {journalCreated, ""},
+                                            {journalBackedUp, std::string(300, 'x')}};
+
+std::string journalOf(const std::vector<JournalRecord>& list) {
+  std::string bytes;
+  for (const JournalRecord& r : list) bytes += encodeRecord(r);
+  return bytes;
+}
+
+bool same(const std::vector<JournalRecord>& a, const std::vector<JournalRecord>& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i].kind != b[i].kind || a[i].name != b[i].name) return false;
+  return true;
+}
+
+// Cut after every byte: exactly the records that are whole come back.
+TEST(Journal, ATornTailIsIgnoredWhereverTheCutFalls) {
+  std::string whole = journalOf(records);
+  EXPECT_TRUE(same(decodeJournal(whole), records));
+  std::size_t complete = 0, end = 0;
+  for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
+    if (complete < records.size() && cut == end + encodeRecord(records[complete]).size())
+      end += encodeRecord(records[complete++]).size();
+    std::vector<JournalRecord> expected(records.begin(), records.begin() + complete);
+    EXPECT_TRUE(same(decodeJournal(whole.substr(0, cut)), expected)) << "cut at " << cut;
+  }
+}
+
+// A changed byte anywhere ends the journal at the record that holds it.
+TEST(Journal, ADamagedRecordEndsTheJournal) {
+  std::string whole = journalOf(records);
+  std::size_t start = 0;
+  for (std::size_t r = 0; r < records.size(); ++r) {
+    std::size_t size = encodeRecord(records[r]).size();
+    for (std::size_t at = start; at < start + size; ++at) {
+      std::string damaged = whole;
+      damaged[at] = char(damaged[at] ^ 0x20);
+      std::vector<JournalRecord> expected(records.begin(), records.begin() + r);
+      EXPECT_TRUE(same(decodeJournal(damaged), expected)) << "byte " << at;
+    }
+    start += size;
+  }
+}
+
+}  // namespace

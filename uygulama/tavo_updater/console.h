@@ -1,0 +1,16 @@
+// Console messages. Each line is flushed as soon as it is written, so that a
+// caller keeping the output in a file or a pipe has every line, also from a
+// run that is killed a moment later.
+#ifndef TAVO_UPDATER_CONSOLE_H
+#define TAVO_UPDATER_CONSOLE_H
+
+#include <cstdio>
+#include <string>
+
+// Writes `text` to `stream` and flushes it.
+void say(std::FILE* stream, const char* text);
+
+// Writes `format` with its one %s replaced by `value`, and flushes it.
+void sayWith(std::FILE* stream, const char* format, const std::string& value);
+
+#endif

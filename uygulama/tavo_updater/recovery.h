@@ -1,0 +1,17 @@
+// Recovery of a run that was cut short (killed, or ended with its backup
+// kept): its journal is replayed as a rollback by the next run.
+#ifndef TAVO_UPDATER_RECOVERY_H
+#define TAVO_UPDATER_RECOVERY_H
+
+#include <string>
+
+enum class Recovery { none, done, incomplete };
+
+// When `yedekDir` holds a journal, says so on standard output and replays
+// it over `hedef`: created files are deleted, then backups copied back.
+// done: every record was undone and the journal and backup are gone;
+// incomplete: something could not be undone, everything is kept; none: no
+// journal, nothing touched. Replaying again gives the same result.
+Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir);
+
+#endif
