@@ -26,6 +26,11 @@ TEST(IsSafeEntryName, AcceptsOrdinaryNames) {
                            "x/_guncelleme_yedek/y",
                            "a..b",
                            "x/_gunluk.tvj",
+                           "x/_GUNCE~1/y",
+                           "~1/x",
+                           "ABCDEFG~1/x",
+                           "A~1X/x",
+                           "A~1.TEXT",
                            "_gunluk.tvjx"})
     EXPECT_TRUE(isSafeEntryName(name)) << name;
 }
@@ -56,6 +61,10 @@ TEST(IsSafeEntryName, RejectsNamesThatEscapeAliasOrHitDevices) {
                            "./_guncelleme_yedek/x",
                            "_gunluk.tvj",
                            "_GUNLUK.TVJ/x",
+                           "_GUNCE~1/x",
+                           "_gunc~12/x.txt",
+                           "_G1A2B~1\\x",
+                           "A~1.TXT",
                            "_guncelleme_yedek/",
                            "a.",
                            "a/b./c",

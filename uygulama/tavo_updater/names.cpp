@@ -45,6 +45,23 @@ bool isDeviceName(const std::string& component) {
   return false;
 }
 
+// True for a name in the form Windows gives generated 8.3 short names:
+// one to six characters, '~', digits, and an extension of up to three. On a
+// volume that keeps short names, "_GUNCE~1" (or a hashed form such as
+// "_G1A2B~1") reaches the backup directory under another spelling.
+bool looksLikeShortName(const std::string& component) {
+  std::string::size_type dot = component.find('.');
+  std::string base = component.substr(0, dot);
+  if (dot != std::string::npos && component.size() - dot - 1 > 3) return false;
+  std::string::size_type tilde = base.find('~');
+  if (tilde == std::string::npos || tilde == 0 || tilde > 6 || tilde + 1 == base.size() ||
+      base.size() > 8)
+    return false;
+  for (std::string::size_type i = tilde + 1; i < base.size(); ++i)
+    if (base[i] < '0' || base[i] > '9') return false;
+  return true;
+}
+
 }  // namespace
 
 bool isSafeEntryName(const std::string& name) {
@@ -68,10 +85,11 @@ bool isSafeEntryName(const std::string& name) {
     if (part.back() == '.' || part.back() == ' ') return false;
     if (isDeviceName(part)) return false;
   }
-  // The backup directory, and the journal's name, which a backup copy of a
-  // top-level file of that name would overwrite.
-  return parts.empty() || (!equalsIgnoringCase(parts[0], "_guncelleme_yedek") &&
-                           !equalsIgnoringCase(parts[0], journalFileName));
+  // The backup directory, also by a short name, and the journal's name,
+  // which a backup copy of a top-level file of that name would overwrite.
+  return parts.empty() ||
+         (!equalsIgnoringCase(parts[0], "_guncelleme_yedek") && !looksLikeShortName(parts[0]) &&
+          !equalsIgnoringCase(parts[0], journalFileName));
 }
 
 bool hasControlBytes(const std::string& bytes) {
