@@ -23,13 +23,26 @@ if [ "$(id -u)" -eq 0 ]; then
   id -u "$user" >/dev/null 2>&1 || useradd --create-home --shell /bin/sh "$user"
   home=$(getent passwd "$user" | cut -d: -f6)
   as_user() {
-    setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
+    (cd "$home" && setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups \
       env HOME="$home" USER="$user" LOGNAME="$user" WINEPREFIX="$home/wine-prefix" \
-      TMPDIR="$home/tmp" "$@"
+      TMPDIR="$home/tmp" "$@")
   }
-  chown "$user" "$results"
+  # The build tree may lie where the user cannot reach it (under /root): its
+  # programs and reports go through a directory of the user's own.
+  stage="$home/stage"
+  rm -rf "$stage"
+  mkdir -p "$stage/windows" "$stage/results"
+  cp build/windows/*.exe "$stage/windows/"
+  cp build/native/e2e_windows_test "$stage/"
+  chown -R "$user" "$stage"
+  userWin="$stage/windows"
+  userRunner="$stage/e2e_windows_test"
+  userResults="$stage/results"
 else
   as_user() { "$@"; }
+  userWin="$root/build/windows"
+  userRunner=build/native/e2e_windows_test
+  userResults=$results
 fi
 
 # The case of a system code page that is not UTF-8 needs a Turkish locale
@@ -74,14 +87,16 @@ win="$root/build/windows"
 e2e="--updater $win/tavo_updater.exe --helpers $win --prefix wine --paths wine"
 # The C runtime under wine only takes a zone from TZ that is set before the
 # process starts; the time tests use this POSIX-style zone.
-suite wine_unit_tests "Z:$(echo "$results/wine_unit_tests.xml" | tr / '\\')" \
-  as_user env TZ=EST5EDT wine "$win/unit_tests.exe"
+suite wine_unit_tests "Z:$(echo "$userResults/wine_unit_tests.xml" | tr / '\\')" \
+  as_user env TZ=EST5EDT wine "$userWin/unit_tests.exe"
 # shellcheck disable=SC2086
 suite wine_e2e "$results/wine_e2e.xml" build/native/e2e_test $e2e
 # shellcheck disable=SC2086
 suite wine_e2e_hostile "$results/wine_e2e_hostile.xml" build/native/e2e_hostile_test $e2e
 # shellcheck disable=SC2086
-suite wine_e2e_windows "$results/wine_e2e_windows.xml" as_user build/native/e2e_windows_test $e2e
+suite wine_e2e_windows "$userResults/wine_e2e_windows.xml" as_user "$userRunner" \
+  --updater "$userWin/tavo_updater.exe" --helpers "$userWin" --prefix wine --paths wine
+[ "$userResults" = "$results" ] || cp "$userResults"/*.xml "$results/" 2>/dev/null || true
 
 # One closing line over the suites.
 passed=0
