@@ -80,6 +80,18 @@ for i in $(seq 1 30); do
 done
 (cd "$root/update2" && zip -q0r "$root/guncelleme2.zip" surum.txt lib veri)
 
+# wait_for_start N VERSION: waits up to a minute until the application has
+# started N times in all, the last time at VERSION.
+wait_for_start() {
+  i=0
+  until [ "$(wc -l <"$inst/rapor.txt")" -ge "$1" ] && [ "$(tail -n 1 "$inst/rapor.txt")" = "surum $2" ]; do
+    i=$((i + 1))
+    [ $i -le 600 ] || { echo "demo: the application was not started at version $2" >&2; exit 1; }
+    sleep 0.1
+  done
+  sleep 0.2
+}
+
 # Every file but the application's own report: path, size, time, checksum.
 snapshot() {
   (cd "$inst" && find . -type f ! -name rapor.txt -printf '%P %s %T@ ' -exec sha256sum {} \; | sort)
@@ -103,14 +115,8 @@ echo "  killed: $new of 30 data files already at version 2, the journal has $(st
 snapshot | cmp -s - "$root/surum1.txt" && { echo "demo: the kill came too late" >&2; exit 1; }
 echo "== the application starts, finds the interrupted update and hands it over"
 "$inst/tavonu" > "$root/output3.txt" 2>&1
-i=0
 # It writes its version once before the hand-over, once after the recovery.
-until [ "$(wc -l < "$inst/rapor.txt")" -ge 2 ] && [ "$(tail -n 1 "$inst/rapor.txt")" = "surum 1" ]; do
-  i=$((i + 1))
-  [ $i -le 600 ] || { echo "demo: the application was not started again" >&2; exit 1; }
-  sleep 0.1
-done
-sleep 0.2
+wait_for_start 2 1
 sed 's/^/  /' "$root/output3.txt"
 if snapshot | cmp -s - "$root/surum1.txt"; then
   echo "== the installation is back at version 1, byte for byte (contents and times)"
@@ -120,13 +126,7 @@ else
 fi
 echo "== the update again, to its end"
 "$inst/tavonu" --guncelle "$root/guncelleme2.zip" > "$root/output4.txt" 2>&1
-i=0
-until [ "$(wc -l < "$inst/rapor.txt")" -ge 4 ] && [ "$(tail -n 1 "$inst/rapor.txt")" = "surum 2" ]; do
-  i=$((i + 1))
-  [ $i -le 600 ] || { echo "demo: the application was not relaunched at version 2" >&2; exit 1; }
-  sleep 0.1
-done
-sleep 0.2
+wait_for_start 4 2
 sed 's/^/  /' "$root/output4.txt"
 diff -rq "$root/update2/veri" "$inst/veri" >/dev/null || { echo "demo: veri/ is not version 2" >&2; exit 1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; exit 1; }

@@ -180,25 +180,30 @@ bool removeLink(const std::wstring& name) {
   return retryWhileHeld([&] { return RemoveDirectoryW(name.c_str()) != 0; });
 }
 
-// Removes the directory `dir` (a "\\?\" path) and what is below it. A link
-// or junction inside is removed as a link, never entered.
+void removeTreeBelow(const std::wstring& dir);
+
+// Removes what was found at `name` with `attributes`, read-only or not: a
+// file, a directory link or junction as a link (never entered), or a
+// directory with everything below it.
+void removeEntry(const std::wstring& name, DWORD attributes) {
+  if (attributes & FILE_ATTRIBUTE_READONLY)
+    setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    deleteName(name);
+  else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    removeLink(name);
+  else
+    removeTreeBelow(name);
+}
+
+// Removes the directory `dir` (a "\\?\" path) and what is below it.
 void removeTreeBelow(const std::wstring& dir) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
   if (search != INVALID_HANDLE_VALUE) {
     do {
       std::wstring entry = found.cFileName;
-      if (entry == L"." || entry == L"..") continue;
-      std::wstring child = dir + L"\\" + entry;
-      DWORD attributes = found.dwFileAttributes;
-      if (attributes & FILE_ATTRIBUTE_READONLY)
-        setAttributes(child, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-      if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        deleteName(child);
-      else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        removeLink(child);
-      else
-        removeTreeBelow(child);
+      if (entry != L"." && entry != L"..") removeEntry(dir + L"\\" + entry, found.dwFileAttributes);
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
@@ -259,14 +264,7 @@ bool removeTree(const std::string& path) {
   std::wstring name = longPath(path);
   DWORD attributes = attributesOf(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
-    deleteName(name);
-  else if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
-    removeLink(name);
-  else
-    removeTreeBelow(name);
+  removeEntry(name, attributes);
   return attributesOf(name) == INVALID_FILE_ATTRIBUTES;
 }
 
