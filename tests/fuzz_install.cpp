@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     run.yedekDir = yedekDir;
     bool ok = installEntries(z, &run);
     closeArchive(z);
+    closeJournal(&run.gunluk);
     const BackupJournal& yedekler = run.yedekler;
     bool restored = ok || rollBack(yedekler, run.yeniler);
     if (!restored) {
@@ -82,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           violated("the backup of " + name + " lost its old content");
       }
     } else {
-      removeJournalAndBackup(&run.gunluk, yedekDir);
+      removeJournalAndBackup(yedekDir);
       if (fs::exists(inst + "/_guncelleme_yedek")) violated("backup directory left behind");
       if (!ok && withoutNewDirectories(treeOf(inst)) != installed)
         violated("the rollback did not give back the installation");

@@ -11,12 +11,11 @@
 #include "rollback.h"
 
 Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir) {
-  JournalFile gunluk;
-  gunluk.path = journalPath(yedekDir);
-  if (!fileExists(gunluk.path)) return Recovery::none;
+  std::string path = journalPath(yedekDir);
+  if (!fileExists(path)) return Recovery::none;
   say(stdout, "Yarim kalan guncelleme geri aliniyor...\n");
   std::string bytes;
-  if (!readWholeFile(gunluk.path, &bytes)) return Recovery::incomplete;
+  if (!readWholeFile(path, &bytes)) return Recovery::incomplete;
   // Paths are rebuilt from the names relative to the directories, so a run
   // that spells the installation directory differently still finds them.
   // A name no run would have written is never acted on.
@@ -30,5 +29,5 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
       yedekler.emplace_back(joinPath(hedef, record.name), joinPath(yedekDir, record.name));
   }
   if (!rollBack(yedekler, yeniler)) return Recovery::incomplete;
-  return removeJournalAndBackup(&gunluk, yedekDir) ? Recovery::done : Recovery::incomplete;
+  return removeJournalAndBackup(yedekDir) ? Recovery::done : Recovery::incomplete;
 }

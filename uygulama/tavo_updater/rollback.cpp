@@ -23,8 +23,7 @@ bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yen
 
 void removeBackupDir(const std::string& yedekDir) { removeTree(yedekDir); }
 
-bool removeJournalAndBackup(JournalFile* gunluk, const std::string& yedekDir) {
-  closeJournal(gunluk);
+bool removeJournalAndBackup(const std::string& yedekDir) {
   std::string path = journalPath(yedekDir);
   if (!removeFile(path) && fileExists(path)) return false;
   removeBackupDir(yedekDir);

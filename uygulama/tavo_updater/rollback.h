@@ -14,10 +14,10 @@ bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yen
 // Deletes the backup directory with its contents; failures are ignored.
 void removeBackupDir(const std::string& yedekDir);
 
-// Ends a run whose changes stand (installed, or completely undone): closes
-// the journal and deletes it, then the backup directory. A kill between the
+// Ends a run whose changes stand (installed, or completely undone): deletes
+// the (closed) journal, then the backup directory. A kill between the
 // two leaves a backup directory without a journal, which nothing replays.
 // False, with the backup left whole, when the journal cannot be deleted.
-bool removeJournalAndBackup(JournalFile* gunluk, const std::string& yedekDir);
+bool removeJournalAndBackup(const std::string& yedekDir);
 
 #endif

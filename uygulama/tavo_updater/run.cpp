@@ -44,7 +44,7 @@ int install(Run* run) {
   if (keepBackup)
     reportKeptBackup(*run);
   else
-    removeJournalAndBackup(&run->gunluk, run->yedekDir);
+    removeJournalAndBackup(run->yedekDir);
   return run->ok ? 0 : 4;
 }
 
