@@ -20,8 +20,7 @@ TEST(IsSafeEntryName, AcceptsOrdinaryNames) {
                            "LPT0",
                            "my.con",
                            "a b.txt",
-                           "\xC3\xA7"
-                           "alisma/dosya.txt",
+                           "\303\247alisma/dosya.txt",
                            "_guncelleme_yedek2/x",
                            "x/_guncelleme_yedek/y",
                            "a..b",

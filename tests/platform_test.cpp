@@ -99,42 +99,6 @@ TEST(OutputFile, CreatesTruncatesAndWritesEveryByte) {
   removeScratchDir(dir);
 }
 
-bool writeOver(bool byCopy, const std::string& dir, const std::string& target) {
-  if (byCopy) {
-    putFile(dir + "/source", "new");
-    return copyFileOver(dir + "/source", target);
-  }
-  OutputFile file = createOutputFile(target);
-  bool written = file != invalidHandle && writeOutputFile(file, "new", 3);
-  return file != invalidHandle && closeOutputFile(file) && written;
-}
-
-// Neither a new output file nor a copy writes through a read-only target or
-// into the other names of a hard-linked one; a read-only one stays so.
-TEST(ReplacedTargets, ReadOnlyAndHardLinkedFilesAreReplacedByName) {
-  for (bool byCopy : {false, true}) {
-    for (bool hardLinked : {false, true}) {
-      std::string dir = makeScratchDir(), target = dir + "/target", other = dir + "/other";
-      putFile(target, "old content");
-      if (hardLinked) fs::create_hard_link(target, other);
-      fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
-      if (!hardLinked) fs::permissions(target, readOnly);
-      std::string label =
-          std::string(byCopy ? "copy" : "output") + (hardLinked ? " linked" : " ro");
-      EXPECT_TRUE(writeOver(byCopy, dir, target)) << label;
-      EXPECT_EQ(fileContent(target), "new") << label;
-      if (hardLinked) {
-        EXPECT_EQ(fileContent(other), "old content") << label;
-      }
-      if (!hardLinked && !byCopy) {
-        EXPECT_EQ(fs::status(target).permissions() & fs::perms::owner_write, fs::perms::none);
-      }
-      fs::permissions(target, fs::perms::owner_all);
-      removeScratchDir(dir);
-    }
-  }
-}
-
 TEST(SameFileContent, OnlyForTwoFilesWithTheSameBytesAndModes) {
   struct Case {
     const char* name;
