@@ -363,17 +363,21 @@ TEST(Rollback, ARepeatedNameRestoresTheContentFromBeforeTheRun) {
   removeScratchDir(s.root);
 }
 
-TEST(Rollback, ABackupThatFailsStopsBeforeTheFileIsReplaced) {
-  // A file where the backup needs a directory makes the backup copy fail.
+// A backup directory without a journal is what a run cut after its end
+// leaves: superseded files. It is removed before the plan, never put back,
+// and cannot block a backup.
+TEST(Rollback, ABackupDirectoryWithoutJournalIsRemovedNeverPutBack) {
   Scene s = makeScene(installed);
   putFile(s.inst + "/_guncelleme_yedek/bin", "in the way");
-  std::string zip =
-      putArchive(s, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"),
-                                fileEntry("later.txt", "never")}));
+  putFile(s.inst + "/_guncelleme_yedek/a.txt", "superseded a");
+  ZipEntrySpec broken = fileEntry("later.txt", "x");
+  broken.crc = 1;
+  std::string zip = putArchive(
+      s, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("bin/lib.dll", "new lib"), broken}));
   RunResult r = runUpdater(argsFor(s, zip), s.root);
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
-  EXPECT_EQ(r.err, "tavo_updater: yedek alinamadi: bin/lib.dll\n");
+  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: later.txt\n");
   EXPECT_EQ(treeOf(s.inst), installed);
   removeScratchDir(s.root);
 }

@@ -6,10 +6,11 @@
 
 namespace {
 
-const std::vector<JournalRecord> records = {{journalBackedUp, "a.txt"},
-                                            {journalCreated, "bin\\new.dll"},
-                                            {journalCreated, ""},
-                                            {journalBackedUp, std::string(300, 'x')}};
+const std::vector<JournalRecord> records = {{journalBackedUp, "a.txt", {}},
+                                            {journalCreated, "bin\\new.dll", {}},
+                                            {journalRetimed, "a.txt", {-5000000000LL, 999999999}},
+                                            {journalCreated, "", {}},
+                                            {journalBackedUp, std::string(300, 'x'), {}}};
 
 std::string journalOf(const std::vector<JournalRecord>& list) {
   std::string bytes;
@@ -20,20 +21,20 @@ std::string journalOf(const std::vector<JournalRecord>& list) {
 bool same(const std::vector<JournalRecord>& a, const std::vector<JournalRecord>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].kind != b[i].kind || a[i].name != b[i].name) return false;
+    if (a[i].kind != b[i].kind || a[i].name != b[i].name || !(a[i].time == b[i].time)) return false;
   return true;
 }
 
 // Cut after every byte: exactly the records that are whole come back.
 TEST(Journal, ATornTailIsIgnoredWhereverTheCutFalls) {
   std::string whole = journalOf(records);
-  EXPECT_TRUE(same(decodeJournal(whole), records));
+  EXPECT_TRUE(same(decodeJournal(whole).records, records));
   std::size_t complete = 0, end = 0;
   for (std::size_t cut = 0; cut <= whole.size(); ++cut) {
     if (complete < records.size() && cut == end + encodeRecord(records[complete]).size())
       end += encodeRecord(records[complete++]).size();
     std::vector<JournalRecord> expected(records.begin(), records.begin() + complete);
-    EXPECT_TRUE(same(decodeJournal(whole.substr(0, cut)), expected)) << "cut at " << cut;
+    EXPECT_TRUE(same(decodeJournal(whole.substr(0, cut)).records, expected)) << "cut at " << cut;
   }
 }
 
@@ -47,10 +48,23 @@ TEST(Journal, ADamagedRecordEndsTheJournal) {
       std::string damaged = whole;
       damaged[at] = char(damaged[at] ^ 0x20);
       std::vector<JournalRecord> expected(records.begin(), records.begin() + r);
-      EXPECT_TRUE(same(decodeJournal(damaged), expected)) << "byte " << at;
+      EXPECT_TRUE(same(decodeJournal(damaged).records, expected)) << "byte " << at;
     }
     start += size;
   }
+}
+
+// A plan is whole or nothing: cut anywhere before its end, it holds no
+// record (nothing was changed before it was on the disk).
+TEST(Journal, APlanCutShortHoldsNothing) {
+  std::string plan = encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}}) +
+                     journalOf(records);
+  for (std::size_t cut = 0; cut < plan.size(); ++cut) {
+    JournalContent content = decodeJournal(plan.substr(0, cut));
+    EXPECT_TRUE(content.records.empty() && (!content.whole || cut == 0)) << "cut at " << cut;
+  }
+  JournalContent content = decodeJournal(plan);
+  EXPECT_TRUE(content.whole && same(content.records, records));
 }
 
 }  // namespace

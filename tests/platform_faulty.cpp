@@ -15,15 +15,22 @@
 std::string real_systemPath(const std::string& path);
 bool real_pathAttributes(const std::string& path, bool* isDirectory);
 bool real_createDirectory(const std::string& path);
+bool real_lookAt(const std::string& path, PathInfo* info);
+bool real_moveFile(const std::string& from, const std::string& to, bool replace);
+bool real_syncDirectory(const std::string& path);
+bool real_syncVolume(const std::string& path);
+InputFile real_openInputFile(const std::string& path);
+long long real_readInputFile(InputFile file, void* data, std::size_t size);
+void real_closeInputFile(InputFile file);
 bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
 bool real_sameFileContent(const std::string& a, const std::string& b);
-OutputFile real_createOutputFile(const std::string& path);
+OutputFile real_createOutputFile(const std::string& path, const PathInfo* like);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
 bool real_closeOutputFile(OutputFile file);
-bool real_setFileTimes(const std::string& path, std::time_t when);
+bool real_setFileTimes(const std::string& path, FileTime when);
 bool real_flushOutputFile(OutputFile file);
 bool real_syncFile(const std::string& path);
 bool real_readWholeFile(const std::string& path, std::string* content);
@@ -71,9 +78,9 @@ bool failsNow(FaultOp op) {
 }  // namespace
 
 const char* faultOpName(FaultOp op) {
-  static const char* const names[] = {"createDirectory",  "copyFileOver",    "removeFile",
-                                      "createOutputFile", "writeOutputFile", "closeOutputFile",
-                                      "setFileTimes",     "removeTree"};
+  static const char* const names[] = {
+      "createDirectory", "copyFileOver", "removeFile", "createOutputFile", "writeOutputFile",
+      "closeOutputFile", "setFileTimes", "removeTree", "moveFile",         "syncVolume"};
   return op < FaultOp::count ? names[int(op)] : "none";
 }
 
@@ -88,6 +95,35 @@ std::string systemPath(const std::string& path) { return real_systemPath(path); 
 bool pathAttributes(const std::string& path, bool* isDirectory) {
   return real_pathAttributes(path, isDirectory);
 }
+
+bool lookAt(const std::string& path, PathInfo* info) { return real_lookAt(path, info); }
+
+// While copies are swept, no file of the installation can be moved into the
+// backup directory (as from a volume apart from it), so every backup is a
+// copy.
+bool moveFile(const std::string& from, const std::string& to, bool replace) {
+  if (failsNow(FaultOp::moveFile)) return false;
+  bool aside = from.find("_guncelleme_yedek") == std::string::npos &&
+               to.find("_guncelleme_yedek") != std::string::npos;
+  return !(aside && state.op == FaultOp::copyFileOver) && real_moveFile(from, to, replace);
+}
+
+bool syncDirectory(const std::string& path) {
+  if (killNow()) killed();
+  return real_syncDirectory(path);
+}
+
+bool syncVolume(const std::string& path) {
+  return !failsNow(FaultOp::syncVolume) && real_syncVolume(path);
+}
+
+InputFile openInputFile(const std::string& path) { return real_openInputFile(path); }
+
+long long readInputFile(InputFile file, void* data, std::size_t size) {
+  return real_readInputFile(file, data, size);
+}
+
+void closeInputFile(InputFile file) { real_closeInputFile(file); }
 
 bool createDirectory(const std::string& path) {
   return !failsNow(FaultOp::createDirectory) && real_createDirectory(path);
@@ -127,8 +163,8 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return real_sameFileContent(a, b);
 }
 
-OutputFile createOutputFile(const std::string& path) {
-  return failsNow(FaultOp::createOutputFile) ? invalidHandle : real_createOutputFile(path);
+OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+  return failsNow(FaultOp::createOutputFile) ? invalidHandle : real_createOutputFile(path, like);
 }
 
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
@@ -146,11 +182,14 @@ bool closeOutputFile(OutputFile file) {
   return !failsNow(FaultOp::closeOutputFile) && closed;
 }
 
-bool setFileTimes(const std::string& path, std::time_t when) {
+bool setFileTimes(const std::string& path, FileTime when) {
   return !failsNow(FaultOp::setFileTimes) && real_setFileTimes(path, when);
 }
 
-bool flushOutputFile(OutputFile file) { return real_flushOutputFile(file); }
+bool flushOutputFile(OutputFile file) {
+  if (killNow()) killed();
+  return real_flushOutputFile(file);
+}
 
 bool syncFile(const std::string& path) { return real_syncFile(path); }
 

@@ -13,6 +13,8 @@ enum class FaultOp {
   closeOutputFile,
   setFileTimes,
   removeTree,
+  moveFile,
+  syncVolume,
   count
 };
 
@@ -20,7 +22,8 @@ const char* faultOpName(FaultOp op);
 
 // Clears the counters; with k > 0 the k-th call of `op` from now on fails.
 // A failing copy or write leaves half of its data behind, as a full disk
-// would; a failing close closes the file; the others change nothing.
+// would; a failing close closes the file; the others change nothing. While
+// copyFileOver is armed, no file can be moved aside, so backups are copies.
 void armFault(FaultOp op, int k);
 
 // Calls of `op` since the last armFault.

@@ -7,6 +7,13 @@
 #define systemPath real_systemPath
 #define pathAttributes real_pathAttributes
 #define createDirectory real_createDirectory
+#define lookAt real_lookAt
+#define moveFile real_moveFile
+#define syncDirectory real_syncDirectory
+#define syncVolume real_syncVolume
+#define openInputFile real_openInputFile
+#define readInputFile real_readInputFile
+#define closeInputFile real_closeInputFile
 #define copyFileOver real_copyFileOver
 #define removeFile real_removeFile
 #define removeTree real_removeTree

@@ -34,7 +34,7 @@ TEST(CopyFileOver, ReplacesTheDestinationAndKeepsTheWriteTime) {
   std::string dir = makeScratchDir();
   putFile(dir + "/from", "old content");
   putFile(dir + "/to", "something longer than the source");
-  ASSERT_TRUE(setFileTimes(dir + "/from", 1000000000));
+  ASSERT_TRUE(setFileTimes(dir + "/from", FileTime{1000000000, 0}));
   EXPECT_TRUE(copyFileOver(dir + "\\from", dir + "\\to"));
   EXPECT_EQ(fileContent(dir + "/to"), "old content");
   EXPECT_EQ(modificationTime(dir + "/to"), 1000000000);

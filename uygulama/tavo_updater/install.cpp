@@ -1,5 +1,4 @@
-// The entry loop: directories are created, the updater's own executable is
-// skipped, and every file is journalled before it is written.
+// The entry loop: carrying out the plan, entry by entry.
 #include "install.h"
 
 #include <set>
@@ -7,120 +6,151 @@
 #include "console.h"
 #include "names.h"
 #include "paths.h"
+#include "plan.h"
 #include "platform.h"
 
 namespace {
 
-// Whether each backup copy is forced to the disk before its target is
-// opened: only in the benchmark's flushing build (TAVO_FLUSH).
-const bool flushEachBackup = TAVO_FLUSH != 0;
+// Where a copy is made before it takes its backup's name, so that a backup
+// under an entry's name is always whole. Entry names may not begin with
+// the backup directory's name, so no backup can be there.
+const char* const copyInProgress = "_guncelleme_yedek";
 
 void report(const char* format, const std::string& name) { sayWith(stderr, format, name); }
 
-// The entry's name as it is joined below hedef and yedekDir.
-std::string relativeName(const std::string& name) {
-  std::string joined = joinPath("", name);
-  return joined.substr(1);
-}
+// What the loop keeps between entries.
+struct Progress {
+  std::map<std::string, DirState>* directories;
+  std::set<std::string> written;  // identities of files this run wrote
+};
 
-// Puts the record on disk before the change it describes is made; a run
-// that cannot do that must not make the change.
-bool journal(Run* run, char kind, const std::string& name) {
-  if (appendRecord(&run->gunluk, {kind, relativeName(name)})) return true;
-  report("tavo_updater: gunluk yazilamadi: %s\n", name);
-  return false;
-}
-
-// Records `t` as written by this run, so that a later entry naming the same
-// file neither backs it up again nor journals it twice.
-void remember(const std::string& t, std::set<std::string>* journalled) {
-  std::string identity;
-  if (fileIdentity(t, &identity)) journalled->insert(identity);
-}
-
-bool alreadyJournalled(const std::string& t, const std::set<std::string>& journalled) {
-  std::string identity;
-  return fileIdentity(t, &identity) && journalled.count(identity) != 0;
-}
-
-// makeParentDirs(path), once for each parent directory in a run: calling
-// createDirectory on every prefix for every file was a tenth of the time
-// spent on a tree of small files. Skipping changes nothing: the loop never
-// removes a directory, and a parent that could not be made fails its entry,
-// which ends the run.
-void makeParentDirsOnce(const std::string& path, std::set<std::string>* made) {
-  std::string parent = path.substr(0, path.find_last_of("\\/"));
-  if (made->insert(parent).second) makeParentDirs(path);
+// Makes the directories between `base` and the file `path` that are not
+// known to exist, each once per run: no call for a directory known to be
+// there. A directory that cannot be made fails the file's creation.
+void makeDirectoriesFor(const std::string& path, std::size_t from, Progress* p) {
+  for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
+       at = path.find_first_of("\\/", at + 1)) {
+    std::string dir = path.substr(0, at);
+    DirState& state = (*p->directories)[dir];  // missing when not looked at
+    if (state == DirState::present) continue;
+    createDirectory(dir);
+    state = DirState::present;
+  }
 }
 
 // A directory entry succeeds when the directory exists afterwards, made
 // now or before; a file in its way, or a failed creation, fails it. The
 // check looks at the path with a separator at its end, so that a link to a
 // directory that the installation already holds counts as the directory.
-bool makeDirectoryEntry(const std::string& path) {
-  makeDirs(path);
+bool makeDirectoryEntry(const std::string& path, std::size_t from, Progress* p) {
   std::string asDirectory = path;
   if (asDirectory.back() != '\\' && asDirectory.back() != '/') asDirectory += '\\';
+  makeDirectoriesFor(asDirectory, from, p);
   bool isDirectory = false;
   return pathAttributes(asDirectory, &isDirectory) && isDirectory;
 }
 
-// Handles one file entry; false when the run must stop. A backup is
-// journalled only once its copy is complete (a torn copy is garbage that no
-// record points to), and a new file before it is created.
-bool installFile(ZipArchive* z, std::uint64_t i, const std::string& name, Run* run,
-                 std::set<std::string>* journalled, std::set<std::string>* made) {
-  std::string t = joinPath(run->hedef, name);
-  makeParentDirsOnce(t, made);
-  if (fileExists(t)) {
-    // Only the file this run wrote counts as journalled: another name of
-    // the old file (a hard link) still needs a backup of its own.
-    if (!alreadyJournalled(t, *journalled)) {
-      std::string yb = joinPath(run->yedekDir, name);
-      makeParentDirsOnce(yb, made);
-      if (!copyFileOver(t, yb) || (flushEachBackup && !syncFile(yb))) {
-        report("tavo_updater: yedek alinamadi: %s\n", name);
-        return false;
-      }
-      if (!journal(run, journalBackedUp, name)) return false;
-      run->yedekler.emplace_back(t, yb);
-    }
-  } else {
-    if (!journal(run, journalCreated, name)) return false;
-    run->yeniler.push_back(t);
+// Puts the old file `t` aside at `yb`: moved where it can be, else copied
+// (a copy whole on the disk before it takes the backup's name, since the
+// target is written in place after it).
+bool backUp(const std::string& t, const std::string& yb, Run* run) {
+  if (moveFile(t, yb, false)) {
+    run->yedekler.push_back({t, yb, true});
+    return true;
   }
-  bool extracted = extractEntry(z, i, t);
-  remember(t, journalled);
+  std::string copy = joinPath(run->yedekDir, copyInProgress);
+  if (!copyFileOver(t, copy) || !syncFile(copy) || !moveFile(copy, yb, false)) return false;
+  run->yedekler.push_back({t, yb, false});
+  return true;
+}
+
+// Handles one file entry; false when the run must stop.
+bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
+  const std::string& t = e.target;
+  makeDirectoriesFor(t, run->hedef.size() + 1, p);
+  PathInfo now = e.before;
+  if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
+  const PathInfo* like = nullptr;
+  if (now.kind == PathKind::file && p->written.count(now.identity) == 0) {
+    // Identical: nothing is written, the time at most.
+    if (e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t)) {
+      if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
+        run->zamanlar.push_back({t, now.modified});
+      return true;
+    }
+    std::string yb = joinPath(run->yedekDir, e.name);
+    makeDirectoriesFor(yb, run->yedekDir.size() + 1, p);
+    if (!backUp(t, yb, run)) {
+      report("tavo_updater: yedek alinamadi: %s\n", e.name);
+      return false;
+    }
+    if (run->yedekler.back().moved) like = &now;
+  } else if (now.kind == PathKind::missing) {
+    run->yeniler.push_back(t);
+  } else if (now.kind != PathKind::file) {
+    // A directory, a link or a device: nothing is written through it.
+    report("tavo_updater: cikarma hatasi: %s\n", e.name);
+    return false;
+  }
+  bool extracted = extractEntry(z, e.index, t, like);
+  PathInfo after;
+  if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report("tavo_updater: cikarma hatasi: %s\n", name);
+    report("tavo_updater: cikarma hatasi: %s\n", e.name);
     return false;
   }
   return true;
 }
 
+// The name to report when the plan cannot be written: the first entry the
+// run would have changed.
+std::string firstChanged(const Plan& plan) {
+  for (const PlannedEntry& e : plan.entries)
+    if (e.step == Step::file) return e.name;
+  return "";
+}
+
+bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
+  switch (e.step) {
+    case Step::unreadable:
+      return false;
+    case Step::refused:
+      report("tavo_updater: gecersiz girdi adi: %s\n", e.name);
+      return false;
+    case Step::noBackupPlace:
+      report("tavo_updater: yedek alinamadi: %s\n", e.name);
+      return false;
+    case Step::directory:
+      if (makeDirectoryEntry(e.target, run->hedef.size() + 1, p)) return true;
+      report("tavo_updater: cikarma hatasi: %s\n", e.name);
+      return false;
+    case Step::skip:
+      return true;
+    case Step::file:
+      return installFile(z, e, run, p);
+  }
+  return false;
+}
+
 }  // namespace
 
 bool installEntries(ZipArchive* z, Run* run) {
-  std::set<std::string> journalled;
-  std::set<std::string> made;
+  Plan plan;
+  planEntries(z, *run, &plan);
+  for (const auto& volume : plan.volumes) run->volumes.push_back(volume.second);
   run->gunluk.path = journalPath(run->yedekDir);
+  // Nothing is changed before the plan is on the disk, with the backup
+  // directory's name in hedef.
+  if (!plan.records.empty() &&
+      (!writePlan(&run->gunluk, plan.records) || !syncDirectory(run->hedef))) {
+    report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(plan));
+    return run->ok = false;
+  }
+  Progress progress{&plan.directories, {}};
   run->ok = true;
-  std::uint64_t n = entryCount(z);
-  for (std::uint64_t i = 0; i < n && run->ok; ++i) {
-    std::string name, raw;
-    if (!entryName(z, i, &name) || !entryRawName(z, i, &raw)) {
-      run->ok = false;
-      break;
-    }
-    if (!isSafeEntryName(name) || hasControlBytes(raw)) {
-      report("tavo_updater: gecersiz girdi adi: %s\n", name);
-      run->ok = false;
-    } else if (entryIsDirectory(z, i)) {
-      run->ok = makeDirectoryEntry(joinPath(run->hedef, name));
-      if (!run->ok) report("tavo_updater: cikarma hatasi: %s\n", name);
-    } else if (!isUpdaterItself(name)) {
-      run->ok = installFile(z, i, name, run, &journalled, &made);
-    }
+  for (const PlannedEntry& e : plan.entries) {
+    run->ok = runEntry(z, e, run, &progress);
+    if (!run->ok) break;
   }
   return run->ok;
 }

@@ -1,15 +1,18 @@
-// Installation of the archive's entries over the installation directory,
-// with a journal of what was backed up and what was created.
+// Installation of the archive's entries over the installation directory:
+// the plan is written to the journal and forced to the disk, then carried
+// out entry by entry.
 #ifndef TAVO_UPDATER_INSTALL_H
 #define TAVO_UPDATER_INSTALL_H
 
-#include "run.h"
+#include "run_record.h"
 #include "zip_reader.h"
 
-// Walks the entries in order over run->hedef, backing up into run->yedekDir
-// and journalling (in memory and on disk) before each write. Sets and
+// Plans the entries over run->hedef, writes the plan to the journal in
+// run->yedekDir, then installs them in order: an old file is moved aside into
+// the backup directory (or copied there, where it cannot be moved) before
+// its new content is made, an identical file is left as it is. Sets and
 // returns run->ok: false as soon as an entry fails; later entries are
-// untouched.
+// untouched. Fills run->volumes with a directory on each file system written.
 bool installEntries(ZipArchive* z, Run* run);
 
 #endif

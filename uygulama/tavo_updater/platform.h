@@ -22,6 +22,37 @@ std::string systemPath(const std::string& path);
 // sets *isDirectory. Returns false when it does not exist or cannot be queried.
 bool pathAttributes(const std::string& path, bool* isDirectory);
 
+// A moment as file systems keep it: seconds since 1970 and nanoseconds.
+struct FileTime {
+  std::int64_t seconds = 0;
+  std::uint32_t nanoseconds = 0;
+};
+
+inline bool operator==(const FileTime& a, const FileTime& b) {
+  return a.seconds == b.seconds && a.nanoseconds == b.nanoseconds;
+}
+
+// What a path names. `link` is a symbolic link (Windows: a symbolic link or
+// junction); `other` a device, FIFO or socket.
+enum class PathKind { missing, file, directory, link, other };
+
+// What one look at a path tells.
+struct PathInfo {
+  PathKind kind = PathKind::missing;
+  std::uint64_t size = 0;
+  FileTime modified;
+  // POSIX permission bits; on Windows the read-only, hidden and system
+  // attributes. Owner and group: POSIX only.
+  std::uint32_t permissions = 0, owner = 0, group = 0;
+  std::string identity;  // equal for two paths exactly when they name one file
+  std::string volume;    // equal for two paths on one file system
+};
+
+// Looks at `path` once, not following a link at the path itself (links on
+// the way are followed). True with kind missing when nothing is there; false
+// when it cannot be queried.
+bool lookAt(const std::string& path, PathInfo* info);
+
 // Creates one directory. Returns true when it was created; the caller may
 // ignore a failure (it already exists, a drive root, a missing parent).
 bool createDirectory(const std::string& path);
@@ -33,6 +64,14 @@ bool createDirectory(const std::string& path);
 // keep their content. True on success.
 bool copyFileOver(const std::string& from, const std::string& to);
 
+// Renames the file `from` to `to` on the same volume, keeping the file as it
+// is (content, owner, permissions, times, identity, other links). With
+// `replace` an existing file `to` is replaced (also a read-only one);
+// without it, an existing `to` makes it fail. On Windows the rename is on
+// the disk when it returns. False, with nothing changed, when it cannot be
+// done (another volume, a file held without delete sharing).
+bool moveFile(const std::string& from, const std::string& to, bool replace);
+
 // Deletes the file `path`; never deletes a directory. True on success.
 bool removeFile(const std::string& path);
 
@@ -42,7 +81,8 @@ bool removeFile(const std::string& path);
 bool removeTree(const std::string& path);
 
 // Writes into *identity a value that is equal for two paths exactly when they
-// name the same existing file. False when the path cannot be queried.
+// name the same existing file (links followed). False when the path cannot be
+// queried.
 bool fileIdentity(const std::string& path, std::string* identity);
 
 // True when `a` and `b` are both regular files with the same bytes and the
@@ -58,27 +98,54 @@ const OutputFile invalidHandle = -1;
 // existing file that is read-only (POSIX: that we may not write) or has other
 // hard links is not truncated: its name is removed and a new file made there
 // with the old permission bits (Windows: read-only, hidden and system
-// attributes), so other links keep their content.
-OutputFile createOutputFile(const std::string& path);
+// attributes), so other links keep their content. With `like`, a file made
+// new gets its permission bits (Windows: those attributes) and, where the
+// system lets the run set it, its owner and group.
+OutputFile createOutputFile(const std::string& path, const PathInfo* like = nullptr);
 
 // Writes all `size` bytes of `data`. True when every byte was written.
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
 
-// Closes the file. True when the data reached the system without error.
+// Starts writing the file's data to the disk (without waiting for it) and
+// closes the file. True when the data reached the system without error.
 bool closeOutputFile(OutputFile file);
 
-// Forces the data written to `file` so far to the disk. True on success.
+// Forces the data and metadata written to `file` so far to the disk. True on
+// success.
 bool flushOutputFile(OutputFile file);
 
 // Forces the data and metadata of the file `path` to the disk. True on success.
 bool syncFile(const std::string& path);
+
+// Forces the names created, renamed or removed in the directory `path` to the
+// disk. True on success.
+bool syncDirectory(const std::string& path);
+
+// Forces everything written to the file system that holds `path` (a file or
+// a directory) to the disk: file data, sizes, names; returns when it is
+// there. True on success.
+bool syncVolume(const std::string& path);
+
+// Input file handle, read from its start; invalidHandle when opening failed.
+typedef std::intptr_t InputFile;
+
+// Opens the existing regular file `path` for reading, at once (a file that
+// another process holds against reading fails without waiting).
+InputFile openInputFile(const std::string& path);
+
+// Reads up to `size` bytes into `data`; the count read (0 at the end), or -1
+// on an error.
+long long readInputFile(InputFile file, void* data, std::size_t size);
+
+// Closes the file.
+void closeInputFile(InputFile file);
 
 // Reads the whole file `path` into *content. False when it cannot be opened
 // or read (then *content is unspecified).
 bool readWholeFile(const std::string& path, std::string* content);
 
 // Sets the last access and last write time of `path`. True on success.
-bool setFileTimes(const std::string& path, std::time_t when);
+bool setFileTimes(const std::string& path, FileTime when);
 
 // Waits until process `pid` has ended or `milliseconds` have passed. Returns
 // false at once when no such process can be opened (also for pid 0).

@@ -8,10 +8,10 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -81,9 +81,22 @@ bool copyBytes(int in, int out, off_t size) {
 // not written in place: its name is removed and a new file made there with
 // its permission bits, so the other links keep their content; a file
 // created that way is writable through this descriptor whatever its bits.
-int openEmptied(const std::string& p, int flags, mode_t mode) {
+int openEmptied(const std::string& p, int flags, mode_t mode, const PathInfo* like) {
   struct stat st;
-  if (lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+  if (lstat(p.c_str(), &st) != 0) {
+    // A new file: it takes the permission bits and owner of the file it
+    // stands in for (the owner only where we may give it away).
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
+    if (fd < 0 || like == nullptr) return fd;
+    if (like->owner != geteuid() || like->group != getegid())
+      (void)!fchown(fd, like->owner, like->group);
+    if (fchmod(fd, like->permissions & 07777) != 0) {
+      close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  if (!S_ISREG(st.st_mode) ||
       (st.st_nlink <= 1 && faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0))
     return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
   if (unlink(p.c_str()) != 0) return -1;
@@ -130,7 +143,49 @@ bool pathAttributes(const std::string& path, bool* isDirectory) {
   return true;
 }
 
+namespace {
+
+FileTime fileTime(const struct timespec& t) {
+  return FileTime{std::int64_t(t.tv_sec), std::uint32_t(t.tv_nsec)};
+}
+
+PathKind kindOf(mode_t mode) {
+  if (S_ISREG(mode)) return PathKind::file;
+  if (S_ISDIR(mode)) return PathKind::directory;
+  if (S_ISLNK(mode)) return PathKind::link;
+  return PathKind::other;
+}
+
+}  // namespace
+
+bool lookAt(const std::string& path, PathInfo* info) {
+  *info = PathInfo();
+  struct stat st;
+  if (lstat(native(path).c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  info->kind = kindOf(st.st_mode);
+  info->size = std::uint64_t(st.st_size);
+  info->modified = fileTime(st.st_mtim);
+  info->permissions = st.st_mode & 07777;
+  info->owner = st.st_uid;
+  info->group = st.st_gid;
+  info->volume = std::to_string(st.st_dev);
+  info->identity = info->volume + ":" + std::to_string(st.st_ino);
+  return true;
+}
+
 bool createDirectory(const std::string& path) { return mkdir(native(path).c_str(), 0777) == 0; }
+
+bool moveFile(const std::string& from, const std::string& to, bool replace) {
+  std::string source = native(from), target = native(to);
+  if (replace) return rename(source.c_str(), target.c_str()) == 0;
+  if (renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  // A file system without the no-replace flag: the run holds the
+  // directory, so nothing else makes `to` between the look and the rename.
+  struct stat st;
+  if (errno != EINVAL || lstat(target.c_str(), &st) == 0 || errno != ENOENT) return false;
+  return rename(source.c_str(), target.c_str()) == 0;
+}
 
 bool copyFileOver(const std::string& from, const std::string& to) {
   // Non-blocking so that a FIFO cannot stall the run; only regular files copy.
@@ -141,7 +196,7 @@ bool copyFileOver(const std::string& from, const std::string& to) {
     close(in);
     return false;
   }
-  int out = openEmptied(native(to), O_CLOEXEC | O_NONBLOCK, 0600);
+  int out = openEmptied(native(to), O_CLOEXEC | O_NONBLOCK, 0600, nullptr);
   if (out < 0) {
     close(in);
     return false;
@@ -186,10 +241,10 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path) {
+OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   // A symbolic link at the target is refused, so nothing is written outside it.
   // Non-blocking: a FIFO without a reader fails instead of stalling the run.
-  int fd = openEmptied(native(path), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+  int fd = openEmptied(native(path), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666, like);
   if (fd < 0) return invalidHandle;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -203,7 +258,12 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
   return writeAll(int(file), static_cast<const char*>(data), size);
 }
 
-bool closeOutputFile(OutputFile file) { return close(int(file)) == 0; }
+bool closeOutputFile(OutputFile file) {
+  // The write-back starts now, in the background; syncVolume waits for it
+  // at the end of the run, so the files' writes to the disk overlap.
+  sync_file_range(int(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+  return close(int(file)) == 0;
+}
 
 bool flushOutputFile(OutputFile file) { return fsync(int(file)) == 0; }
 
@@ -213,6 +273,35 @@ bool syncFile(const std::string& path) {
   bool synced = fsync(fd) == 0;
   return close(fd) == 0 && synced;
 }
+
+bool syncDirectory(const std::string& path) { return syncFile(path); }
+
+bool syncVolume(const std::string& path) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool synced = syncfs(fd) == 0;
+  return close(fd) == 0 && synced;
+}
+
+InputFile openInputFile(const std::string& path) {
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return invalidHandle;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return invalidHandle;
+  }
+  return InputFile(fd);
+}
+
+long long readInputFile(InputFile file, void* data, std::size_t size) {
+  for (;;) {
+    ssize_t got = read(int(file), data, size);
+    if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+void closeInputFile(InputFile file) { close(int(file)); }
 
 bool readWholeFile(const std::string& path, std::string* content) {
   int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -233,9 +322,10 @@ bool readWholeFile(const std::string& path, std::string* content) {
   return true;
 }
 
-bool setFileTimes(const std::string& path, std::time_t when) {
-  struct utimbuf times = {when, when};
-  return utime(native(path).c_str(), &times) == 0;
+bool setFileTimes(const std::string& path, FileTime when) {
+  struct timespec t = {time_t(when.seconds), long(when.nanoseconds)};
+  struct timespec times[2] = {t, t};
+  return utimensat(AT_FDCWD, native(path).c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {

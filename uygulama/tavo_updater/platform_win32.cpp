@@ -241,6 +241,54 @@ bool pathAttributes(const std::string& path, bool* isDirectory) {
   return true;
 }
 
+namespace {
+
+FileTime fromFileTime(const FILETIME& time) {
+  unsigned long long ticks =
+      (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  return FileTime{static_cast<std::int64_t>(ticks / 10000000ULL) - epochDifference,
+                  std::uint32_t(ticks % 10000000ULL) * 100};
+}
+
+bool isNotFound(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_INVALID_NAME || error == ERROR_DIRECTORY;
+}
+
+// A symbolic link or junction (a name surrogate); other reparse points, such
+// as deduplicated or cloud files, are files as far as we are concerned.
+bool isLinkTag(HANDLE h) {
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.ReparseTag & 0x20000000) != 0;
+}
+
+}  // namespace
+
+bool lookAt(const std::string& path, PathInfo* info) {
+  *info = PathInfo();
+  HANDLE h = openFile(longPath(path), FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (h == INVALID_HANDLE_VALUE) return isNotFound(GetLastError());
+  BY_HANDLE_FILE_INFORMATION found;
+  bool known = GetFileInformationByHandle(h, &found) != 0;
+  if (known) {
+    DWORD attributes = found.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && isLinkTag(h))
+      info->kind = PathKind::link;
+    else
+      info->kind = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::directory : PathKind::file;
+    info->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    info->modified = fromFileTime(found.ftLastWriteTime);
+    info->permissions = attributes & keptAttributes;
+    info->volume = std::to_string(found.dwVolumeSerialNumber);
+    info->identity = info->volume + ":" + std::to_string(found.nFileIndexHigh) + ":" +
+                     std::to_string(found.nFileIndexLow);
+  }
+  CloseHandle(h);
+  return known;
+}
+
 bool createDirectory(const std::string& path) {
   std::wstring name = longPath(path);
   return retryWhileHeld([&] { return CreateDirectoryW(name.c_str(), nullptr) != 0; });
@@ -256,6 +304,25 @@ bool copyFileOver(const std::string& from, const std::string& to) {
       !removeName(target, attributes))
     return false;
   return retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; });
+}
+
+bool moveFile(const std::string& from, const std::string& to, bool replace) {
+  // Write-through: the rename is in the file system's log on the disk when
+  // the call returns. A read-only file is not replaced by MoveFileExW: its
+  // attribute is lifted first, and put back when the move fails.
+  std::wstring source = longPath(from), target = longPath(to);
+  DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  DWORD attributes = 0;
+  bool readOnly =
+      replace && existingFile(target, &attributes) && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (readOnly && !setAttributes(target, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)))
+    return false;
+  if (retryWhileHeld([&] { return MoveFileExW(source.c_str(), target.c_str(), flags) != 0; }))
+    return true;
+  DWORD error = GetLastError();
+  if (readOnly) SetFileAttributesW(target.c_str(), attributes);
+  SetLastError(error);
+  return false;
 }
 
 bool removeFile(const std::string& path) { return deleteName(longPath(path)); }
@@ -293,7 +360,7 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path) {
+OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   // Readers may share the file while it is written (a scanner that already
   // holds it with full sharing does not make the extraction fail); writers
   // may not, so nobody changes the bytes whose size and CRC-32 we check.
@@ -304,7 +371,8 @@ OutputFile createOutputFile(const std::string& path) {
   std::wstring name = longPath(path);
   DWORD attributes = 0;
   bool existing = existingFile(name, &attributes);
-  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
+  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+                        : (like != nullptr ? like->permissions & keptAttributes : 0);
   DWORD disposition = CREATE_ALWAYS;
   if (existing && mustReplaceName(name, attributes, FILE_ATTRIBUTE_READONLY)) {
     if (!removeName(name, attributes)) return invalidHandle;
@@ -330,12 +398,41 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
   return true;
 }
 
-bool closeOutputFile(OutputFile file) { return CloseHandle(reinterpret_cast<HANDLE>(file)) != 0; }
+namespace {
 
-bool setFileTimes(const std::string& path, std::time_t when) {
-  long long seconds = static_cast<long long>(when) + epochDifference;
+// NtFlushBuffersFileEx (Windows 8 and later) writes a file's data and
+// metadata to the device without the device's cache flush, which the one
+// FlushFileBuffers of syncVolume does for all files at the end. Where it is
+// missing, each file is flushed in full.
+typedef LONG(NTAPI* FlushBuffersFileEx)(HANDLE, ULONG, PVOID, ULONG, PVOID);
+const ULONG flushNoSync = 0x00000002;
+
+FlushBuffersFileEx flushBuffersFileEx() {
+  static FlushBuffersFileEx found = reinterpret_cast<FlushBuffersFileEx>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+  return found;
+}
+
+bool writeBack(HANDLE h) {
+  FlushBuffersFileEx flush = flushBuffersFileEx();
+  ULONG_PTR status[2] = {0, 0};  // IO_STATUS_BLOCK
+  if (flush != nullptr && flush(h, flushNoSync, nullptr, 0, status) >= 0) return true;
+  return FlushFileBuffers(h) != 0;
+}
+
+}  // namespace
+
+bool closeOutputFile(OutputFile file) {
+  HANDLE h = reinterpret_cast<HANDLE>(file);
+  bool written = writeBack(h);
+  return CloseHandle(h) != 0 && written;
+}
+
+bool setFileTimes(const std::string& path, FileTime when) {
+  long long seconds = static_cast<long long>(when.seconds) + epochDifference;
   if (seconds < 0) return false;
-  unsigned long long ticks = static_cast<unsigned long long>(seconds) * 10000000ULL;
+  unsigned long long ticks =
+      static_cast<unsigned long long>(seconds) * 10000000ULL + when.nanoseconds / 100;
   FILETIME time;
   time.dwLowDateTime = DWORD(ticks & 0xFFFFFFFFULL);
   time.dwHighDateTime = DWORD(ticks >> 32);
@@ -401,6 +498,44 @@ bool syncFile(const std::string& path) {
   bool synced = FlushFileBuffers(h) != 0;
   return CloseHandle(h) != 0 && synced;
 }
+
+bool syncDirectory(const std::string& path) {
+  // NTFS keeps names in its log, which the flush of a directory handle
+  // writes to the disk.
+  HANDLE h = openFile(longPath(path), GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool synced = FlushFileBuffers(h) != 0;
+  return CloseHandle(h) != 0 && synced;
+}
+
+bool syncVolume(const std::string& path) {
+  // One full flush of a file or directory of the volume commits the file
+  // system's log and flushes the device's cache, after every file's data was
+  // written by closeOutputFile.
+  return syncDirectory(path);
+}
+
+InputFile openInputFile(const std::string& path) {
+  std::wstring name = longPath(path);
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return invalidHandle;
+  if (GetFileType(h) != FILE_TYPE_DISK) {
+    CloseHandle(h);
+    return invalidHandle;
+  }
+  return InputFile(h);
+}
+
+long long readInputFile(InputFile file, void* data, std::size_t size) {
+  DWORD got = 0;
+  DWORD chunk = size > 0x40000000 ? DWORD(0x40000000) : DWORD(size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), data, chunk, &got, nullptr)) return -1;
+  return got;
+}
+
+void closeInputFile(InputFile file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 bool readWholeFile(const std::string& path, std::string* content) {
   HANDLE h = openForReading(longPath(path));

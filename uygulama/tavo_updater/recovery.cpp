@@ -10,24 +10,48 @@
 #include "platform.h"
 #include "rollback.h"
 
+namespace {
+
+// The lists a rollback needs, from the journal's records. Paths are rebuilt
+// from the names relative to the directories, so a run that spells the
+// installation directory differently still finds them. A name no run would
+// have written is never acted on. A planned backup that is not in the
+// backup directory was never made: its file was not moved.
+void undoLists(const std::vector<JournalRecord>& records, const std::string& hedef,
+               const std::string& yedekDir, BackupJournal* yedekler,
+               std::vector<std::string>* yeniler, std::vector<Retimed>* zamanlar) {
+  for (const JournalRecord& record : records) {
+    if (!isSafeEntryName(record.name)) continue;
+    std::string t = joinPath(hedef, record.name);
+    if (record.kind == journalCreated) {
+      yeniler->push_back(t);
+    } else if (record.kind == journalRetimed) {
+      zamanlar->push_back({t, record.time});
+    } else if (fileExists(joinPath(yedekDir, record.name))) {
+      yedekler->push_back({t, joinPath(yedekDir, record.name), true});
+    }
+  }
+}
+
+}  // namespace
+
 Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir) {
   std::string path = journalPath(yedekDir);
   if (!fileExists(path)) return Recovery::none;
   say(stdout, "Yarim kalan guncelleme geri aliniyor...\n");
   std::string bytes;
   if (!readWholeFile(path, &bytes)) return Recovery::incomplete;
-  // Paths are rebuilt from the names relative to the directories, so a run
-  // that spells the installation directory differently still finds them.
-  // A name no run would have written is never acted on.
+  // A plan cut while it was written: nothing was changed yet.
+  JournalContent content = decodeJournal(bytes);
   BackupJournal yedekler;
   std::vector<std::string> yeniler;
-  for (const JournalRecord& record : decodeJournal(bytes)) {
-    if (!isSafeEntryName(record.name)) continue;
-    if (record.kind == journalCreated)
-      yeniler.push_back(joinPath(hedef, record.name));
-    else
-      yedekler.emplace_back(joinPath(hedef, record.name), joinPath(yedekDir, record.name));
-  }
-  if (!rollBack(yedekler, yeniler)) return Recovery::incomplete;
+  std::vector<Retimed> zamanlar;
+  if (content.whole) undoLists(content.records, hedef, yedekDir, &yedekler, &yeniler, &zamanlar);
+  if (!rollBack(yedekler, yeniler, zamanlar) || !syncVolumes({hedef})) return Recovery::incomplete;
   return removeJournalAndBackup(yedekDir) ? Recovery::done : Recovery::incomplete;
+}
+
+bool removeStaleBackup(const std::string& yedekDir) {
+  bool isDirectory = false;
+  return !pathAttributes(yedekDir, &isDirectory) || removeTree(yedekDir);
 }

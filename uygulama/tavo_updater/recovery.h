@@ -8,10 +8,16 @@
 enum class Recovery { none, done, incomplete };
 
 // When `yedekDir` holds a journal, says so on standard output and replays
-// it over `hedef`: created files are deleted, then backups copied back.
-// done: every record was undone and the journal and backup are gone;
-// incomplete: something could not be undone, everything is kept; none: no
-// journal, nothing touched. Replaying again gives the same result.
+// it over `hedef`: created files are deleted, backups moved back, old times
+// put back; the result is forced to the disk. A journal whose plan was cut
+// while it was written changes nothing. done: the installation is as before
+// the interrupted run and the journal and backup are gone; incomplete:
+// something could not be undone, everything is kept; none: no journal,
+// nothing touched. Replaying again gives the same result.
 Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir);
+
+// Removes a backup directory that has no journal: it holds only files that
+// an ended run superseded. True when nothing of it is left.
+bool removeStaleBackup(const std::string& yedekDir);
 
 #endif

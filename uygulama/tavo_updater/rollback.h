@@ -1,4 +1,5 @@
-// Undoing a failed installation from its journal, and removing the backup.
+// Undoing a failed installation from its journal, and ending a run: its
+// changes forced to the disk, then the journal and the backup removed.
 #ifndef TAVO_UPDATER_ROLLBACK_H
 #define TAVO_UPDATER_ROLLBACK_H
 
@@ -7,16 +8,27 @@
 
 #include "journal.h"
 
-// Deletes the files the run created, then copies every backup back over its
-// target. True when every restore copy succeeded and no new file is left.
-bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler);
+// Deletes the files the run created, then moves every backup back over its
+// target (copies it back where it cannot be moved), then gives files their
+// old times back where they differ. True when every file holds its old
+// content and time again and no new file is left.
+bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler,
+              const std::vector<Retimed>& zamanlar = {});
+
+// Forces what was written to each file system of `volumes` (one directory on
+// each) to the disk. True when every one is there.
+bool syncVolumes(const std::vector<std::string>& volumes);
 
 // Deletes the backup directory with its contents; failures are ignored.
 void removeBackupDir(const std::string& yedekDir);
 
-// Ends a run whose changes stand (installed, or completely undone): deletes
-// the (closed) journal, then the backup directory. A kill between the
-// two leaves a backup directory without a journal, which nothing replays.
+// Deletes the (closed) journal and forces its removal to the disk. False
+// when it cannot be deleted.
+bool removeJournal(const std::string& yedekDir);
+
+// Ends a run whose changes stand on the disk (installed, or completely
+// undone): removeJournal, then removeBackupDir. A cut after that leaves a backup
+// directory without a journal: superseded files, which the next run removes.
 // False, with the backup left whole, when the journal cannot be deleted.
 bool removeJournalAndBackup(const std::string& yedekDir);
 

@@ -22,7 +22,7 @@ void reportKeptBackup(const Run& run) {
 
 // Installs the archive over an installation that holds no unfinished run.
 int install(Run* run) {
-  makeDirs(run->yedekDir);
+  createDirectory(run->yedekDir);
   ZipArchive* z = openArchive(run->zip);
   if (z == nullptr) {
     say(stderr, "tavo_updater: zip acilamadi\n");
@@ -30,21 +30,29 @@ int install(Run* run) {
   }
   installEntries(z, run);
   closeArchive(z);
+  // Every file written and every rename is on the disk before the run
+  // counts as done; one that is not is undone.
+  if (run->ok) run->ok = syncVolumes(run->volumes);
 
   bool keepBackup = false;
-  if (run->ok) {
-    say(stdout, "Guncelleme tamam.\n");
-  } else {
+  if (!run->ok) {
     say(stdout, "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n");
-    keepBackup = !rollBack(run->yedekler, run->yeniler);
+    keepBackup =
+        !rollBack(run->yedekler, run->yeniler, run->zamanlar) || !syncVolumes(run->volumes);
   }
   // A backup that could not be put back is the only copy of those files;
   // its journal stays beside it, so that the next run puts it back.
   closeJournal(&run->gunluk);
-  if (keepBackup)
+  if (keepBackup) {
     reportKeptBackup(*run);
-  else
-    removeJournalAndBackup(run->yedekDir);
+    return 4;
+  }
+  // Success is reported once the journal's removal is on the disk, so that
+  // a reported success never comes undone. A journal that cannot be removed
+  // keeps its backup: the next run puts the old version back.
+  bool ended = removeJournal(run->yedekDir);
+  if (run->ok) say(stdout, "Guncelleme tamam.\n");
+  if (ended) removeBackupDir(run->yedekDir);
   return run->ok ? 0 : 4;
 }
 
@@ -55,10 +63,13 @@ int runHeld(Run* run, bool recoverOnly) {
   if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
   waitForHost(run->pidS);
   run->yedekDir = run->hedef + "\\_guncelleme_yedek";
-  if (recoverInterrupted(run->hedef, run->yedekDir) == Recovery::incomplete) {
+  Recovery recovery = recoverInterrupted(run->hedef, run->yedekDir);
+  if (recovery == Recovery::incomplete) {
     reportKeptBackup(*run);
     return 4;
   }
+  // A backup directory without a journal holds superseded files only.
+  if (recovery == Recovery::none) run->staleBackup = !removeStaleBackup(run->yedekDir);
   return recoverOnly ? 0 : install(run);
 }
 

@@ -8,6 +8,7 @@
 
 #include <zip.h>
 
+#include <cstring>
 #include <memory>
 
 #ifdef TAVO_ZLIB_INFLATE
@@ -142,24 +143,59 @@ struct Written {
   std::uint32_t crc = 0;
 };
 
-// Writes the chunk unless the entry would outgrow its stated size, so that a
-// lying size cannot fill the disk; the size check then fails the entry.
-bool writeChunk(OutputFile out, const unsigned char* data, std::size_t size, zip_uint64_t limit,
+// Where decoded bytes go: written to `out`, or compared with the next bytes
+// of `in` (into `buffer`), which stops the decoding at the first difference.
+struct Sink {
+  OutputFile out = invalidHandle;
+  InputFile in = invalidHandle;
+  unsigned char* buffer = nullptr;
+};
+
+// Reads exactly `size` bytes; false at an early end or an error.
+bool readFully(InputFile in, unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    long long got = readInputFile(in, data, size);
+    if (got <= 0) return false;
+    data += got;
+    size -= std::size_t(got);
+  }
+  return true;
+}
+
+// Writes (or compares) the chunk unless the entry would outgrow its stated
+// size, so that a lying size cannot fill the disk; the size check then
+// fails the entry.
+bool writeChunk(const Sink& sink, const unsigned char* data, std::size_t size, zip_uint64_t limit,
                 Written* written) {
   written->size += size;
   if (written->size > limit) return false;
-  return size == 0 || writeOutputFile(out, data, size);
+  if (size == 0) return true;
+  if (sink.out != invalidHandle) return writeOutputFile(sink.out, data, size);
+  return readFully(sink.in, sink.buffer, size) && std::memcmp(sink.buffer, data, size) == 0;
 }
 
+}  // namespace
+
+struct ZipArchive {
+  zip_t* z = nullptr;
+  std::unique_ptr<unsigned char[]> input{new unsigned char[inputChunk]};
+  std::unique_ptr<unsigned char[]> output{new unsigned char[outputChunk]};
+  std::unique_ptr<unsigned char[]> compared{new unsigned char[outputChunk]};
+  Decoder decoder;
+};
+
+namespace {
+
 // Copies a stored entry's bytes and computes their CRC-32.
-bool copyStored(zip_file_t* in, OutputFile out, zip_uint64_t limit, Written* written) {
-  std::unique_ptr<unsigned char[]> buffer(new unsigned char[outputChunk]);
+bool copyStored(ZipArchive* a, zip_file_t* in, const Sink& sink, zip_uint64_t limit,
+                Written* written) {
+  unsigned char* buffer = a->output.get();
   for (;;) {
-    zip_int64_t got = zip_fread(in, buffer.get(), outputChunk);
+    zip_int64_t got = zip_fread(in, buffer, outputChunk);
     if (got == 0) return true;
     if (got < 0) return false;
-    written->crc = crcOf(written->crc, buffer.get(), std::size_t(got));
-    if (!writeChunk(out, buffer.get(), std::size_t(got), limit, written)) return false;
+    written->crc = crcOf(written->crc, buffer, std::size_t(got));
+    if (!writeChunk(sink, buffer, std::size_t(got), limit, written)) return false;
   }
 }
 
@@ -179,91 +215,147 @@ bool readInput(zip_file_t* in, unsigned char* buffer, const unsigned char** next
 // marker: bytes after it inside the compressed size are not read, as libzip
 // did before (the end-to-end suite holds to that); size and CRC-32 still
 // have to match.
-bool inflateStream(zip_file_t* in, Decoder* d, OutputFile out, zip_uint64_t limit,
+bool inflateStream(ZipArchive* a, zip_file_t* in, const Sink& sink, zip_uint64_t limit,
                    Written* written) {
-  std::unique_ptr<unsigned char[]> input(new unsigned char[inputChunk]);
-  std::unique_ptr<unsigned char[]> output(new unsigned char[outputChunk]);
-  const unsigned char* next = input.get();
+  Decoder* d = &a->decoder;
+  unsigned char* input = a->input.get();
+  unsigned char* output = a->output.get();
+  const unsigned char* next = input;
   std::size_t left = 0;
   bool inputEnded = false, ended = false;
   while (!ended) {
     if (left == 0 && !inputEnded) {
-      if (!readInput(in, input.get(), &next, &left)) return false;
+      if (!readInput(in, input, &next, &left)) return false;
       inputEnded = left == 0;
     }
-    unsigned char* to = output.get();
+    unsigned char* to = output;
     std::size_t room = outputChunk;
     if (!decodeSome(d, &next, &left, &to, &room, &ended)) return false;
-    if (!writeChunk(out, output.get(), outputChunk - room, limit, written)) return false;
+    if (!writeChunk(sink, output, outputChunk - room, limit, written)) return false;
     // Room left in the output means the decoder wants input that is not there.
     if (!ended && room != 0 && inputEnded) return false;
   }
   written->crc = decodedCrc(*d);
   return true;
 }
+
+// Reads the entry `index` into `sink`; true when its whole data went there
+// with the stated size and CRC-32. *st is the entry's stat.
+bool decodeEntry(ZipArchive* a, std::uint64_t index, const Sink& sink, const zip_stat_t& st) {
+  // An entry without compressed data is copied like a stored one: it reads
+  // nothing, so it must claim size 0 and the CRC-32 of no bytes, which is 0.
+  bool deflated = st.comp_method == ZIP_CM_DEFLATE && st.comp_size != 0;
+  if (deflated) startDecoder(&a->decoder);
+  if (deflated && !openDecoder(&a->decoder)) return false;
+  zip_file_t* in = zip_fopen_index(a->z, index, ZIP_FL_COMPRESSED);
+  Written written;
+  bool copied = in != nullptr && (deflated ? inflateStream(a, in, sink, st.size, &written)
+                                           : copyStored(a, in, sink, st.size, &written));
+  if (in != nullptr) zip_fclose(in);
+  if (deflated) endDecoder(&a->decoder);
+  return copied && written.size == st.size && written.crc == st.crc;
+}
+
+// The entry's stat when it is a file entry we can decode faithfully.
+bool extractableStat(ZipArchive* a, std::uint64_t index, zip_stat_t* st) {
+  if (entryIsDirectory(a, index)) return false;
+  zip_stat_init(st);
+  return zip_stat_index(a->z, index, 0, st) == 0 && canExtract(a->z, index, *st);
+}
+
+// The CRC-32 of the file `path`; false when it cannot be read.
+bool fileCrc(ZipArchive* a, const std::string& path, std::uint32_t* crc) {
+  InputFile in = openInputFile(path);
+  if (in == invalidHandle) return false;
+  *crc = 0;
+  long long got = 0;
+  while ((got = readInputFile(in, a->compared.get(), outputChunk)) > 0)
+    *crc = crcOf(*crc, a->compared.get(), std::size_t(got));
+  closeInputFile(in);
+  return got == 0;
+}
+
 }  // namespace
 
 ZipArchive* openArchive(const std::string& path) {
   int error = 0;
-  return zip_open(systemPath(path).c_str(), ZIP_RDONLY, &error);
+  zip_t* z = zip_open(systemPath(path).c_str(), ZIP_RDONLY, &error);
+  if (z == nullptr) return nullptr;
+  ZipArchive* a = new ZipArchive;
+  a->z = z;
+  return a;
 }
 
-std::uint64_t entryCount(ZipArchive* z) {
-  zip_int64_t n = zip_get_num_entries(z, 0);
+std::uint64_t entryCount(ZipArchive* a) {
+  zip_int64_t n = zip_get_num_entries(a->z, 0);
   return n < 0 ? 0 : std::uint64_t(n);
 }
 
-bool entryName(ZipArchive* z, std::uint64_t index, std::string* name) {
-  const char* stored = zip_get_name(z, index, 0);
+bool entryName(ZipArchive* a, std::uint64_t index, std::string* name) {
+  const char* stored = zip_get_name(a->z, index, 0);
   if (stored == nullptr) return false;
   *name = stored;
   return true;
 }
 
-bool entryRawName(ZipArchive* z, std::uint64_t index, std::string* raw) {
-  const char* stored = zip_get_name(z, index, ZIP_FL_ENC_RAW);
+bool entryRawName(ZipArchive* a, std::uint64_t index, std::string* raw) {
+  const char* stored = zip_get_name(a->z, index, ZIP_FL_ENC_RAW);
   if (stored == nullptr) return false;
   *raw = stored;
   return true;
 }
 
-bool entryIsDirectory(ZipArchive* z, std::uint64_t index) {
-  const char* stored = zip_get_name(z, index, 0);
+bool entryIsDirectory(ZipArchive* a, std::uint64_t index) {
+  const char* stored = zip_get_name(a->z, index, 0);
   if (stored == nullptr) return false;
   std::string name = stored;
   if (!name.empty() && name.back() == '/') return true;
   zip_uint8_t opsys = 0;
   zip_uint32_t attributes = 0;
-  if (zip_file_get_external_attributes(z, index, 0, &opsys, &attributes) != 0) return false;
+  if (zip_file_get_external_attributes(a->z, index, 0, &opsys, &attributes) != 0) return false;
   return (attributes & dosDirectoryBit) != 0;
 }
 
-bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target) {
-  if (entryIsDirectory(z, index)) return false;
+bool entryFacts(ZipArchive* a, std::uint64_t index, EntryFacts* facts) {
   zip_stat_t st;
   zip_stat_init(&st);
-  if (zip_stat_index(z, index, 0, &st) != 0 || !canExtract(z, index, st)) return false;
-
-  // An entry without compressed data is copied like a stored one: it reads
-  // nothing, so it must claim size 0 and the CRC-32 of no bytes, which is 0.
-  bool deflated = st.comp_method == ZIP_CM_DEFLATE && st.comp_size != 0;
-  std::unique_ptr<Decoder> decoder(deflated ? new Decoder : nullptr);
-  if (decoder) startDecoder(decoder.get());
-  if (decoder && !openDecoder(decoder.get())) return false;
-  zip_file_t* in = zip_fopen_index(z, index, ZIP_FL_COMPRESSED);
-  OutputFile out = in == nullptr ? invalidHandle : createOutputFile(target);
-  bool copied = false, closed = false;
-  Written written;
-  if (out != invalidHandle) {
-    copied = deflated ? inflateStream(in, decoder.get(), out, st.size, &written)
-                      : copyStored(in, out, st.size, &written);
-    closed = closeOutputFile(out);
-  }
-  if (in != nullptr) zip_fclose(in);
-  if (decoder) endDecoder(decoder.get());
-  if (!copied || !closed || written.size != st.size || written.crc != st.crc) return false;
-  setFileTimes(target, st.mtime);
+  const zip_uint64_t needed = ZIP_STAT_SIZE | ZIP_STAT_CRC | ZIP_STAT_MTIME;
+  if (zip_stat_index(a->z, index, 0, &st) != 0 || (st.valid & needed) != needed) return false;
+  facts->size = st.size;
+  facts->crc = st.crc;
+  facts->modified = FileTime{std::int64_t(st.mtime), 0};
   return true;
 }
 
-void closeArchive(ZipArchive* z) { zip_discard(z); }
+bool entryMatchesFile(ZipArchive* a, std::uint64_t index, const std::string& path) {
+  zip_stat_t st;
+  std::uint32_t crc = 0;
+  if (!extractableStat(a, index, &st) || !fileCrc(a, path, &crc) || crc != st.crc) return false;
+  Sink sink;
+  sink.in = openInputFile(path);
+  if (sink.in == invalidHandle) return false;
+  sink.buffer = a->compared.get();
+  unsigned char end = 0;
+  bool same = decodeEntry(a, index, sink, st) && readInputFile(sink.in, &end, 1) == 0;
+  closeInputFile(sink.in);
+  return same;
+}
+
+bool extractEntry(ZipArchive* a, std::uint64_t index, const std::string& target,
+                  const PathInfo* like) {
+  zip_stat_t st;
+  if (!extractableStat(a, index, &st)) return false;
+  Sink sink;
+  sink.out = createOutputFile(target, like);
+  if (sink.out == invalidHandle) return false;
+  bool copied = decodeEntry(a, index, sink, st);
+  bool closed = closeOutputFile(sink.out);
+  if (!copied || !closed) return false;
+  setFileTimes(target, FileTime{std::int64_t(st.mtime), 0});
+  return true;
+}
+
+void closeArchive(ZipArchive* a) {
+  zip_discard(a->z);
+  delete a;
+}

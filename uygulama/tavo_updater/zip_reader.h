@@ -6,8 +6,18 @@
 #include <cstdint>
 #include <string>
 
-struct zip;
-typedef struct zip ZipArchive;
+#include "platform.h"
+
+// An open archive, with the buffers its entries are decoded through (made
+// once per archive, not per entry).
+struct ZipArchive;
+
+// What the central directory says of an entry's data.
+struct EntryFacts {
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
+  FileTime modified;  // the stored local date and time
+};
 
 // Opens the archive read-only; nullptr when it cannot be read, is shorter
 // than an end record, its end record or central directory is missing or
@@ -27,12 +37,22 @@ bool entryRawName(ZipArchive* z, std::uint64_t index, std::string* raw);
 // True when the name ends in '/' or the external attributes carry 0x10.
 bool entryIsDirectory(ZipArchive* z, std::uint64_t index);
 
-// Writes the entry's data to `target`, checked against its size and CRC-32,
-// and sets the file's times to the entry's stored local date and time.
-// Refuses, without touching `target`, a directory, an encrypted or patch
-// entry, or a method other than stored and deflate. On any failure returns
-// false and leaves what was written.
-bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target);
+// The entry's size, CRC-32 and time. False when they cannot be read.
+bool entryFacts(ZipArchive* z, std::uint64_t index, EntryFacts* facts);
+
+// True when the file `path` holds exactly the entry's data: its CRC-32 is
+// the entry's, and the decoded entry equals it byte for byte (decoding stops
+// at the first difference). False when they differ, or either cannot be read.
+bool entryMatchesFile(ZipArchive* z, std::uint64_t index, const std::string& path);
+
+// Writes the entry's data to `target` (made as createOutputFile does, with
+// `like`), checked against its size and CRC-32, and sets the file's times to
+// the entry's stored local date and time. Refuses, without touching
+// `target`, a directory, an encrypted or patch entry, or a method other than
+// stored and deflate. On any failure returns false and leaves what was
+// written.
+bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target,
+                  const PathInfo* like = nullptr);
 
 // Releases the archive.
 void closeArchive(ZipArchive* z);
