@@ -321,6 +321,23 @@ TEST(Hostile, LinksInsideTheInstallationAreFollowedButNotInTheBackup) {
   }
 }
 
+// Another name of the backup directory (here a link inside the
+// installation) is refused by what the directory is, not how it is spelt:
+// the backup of a.txt is never overwritten through it.
+TEST(Hostile, ALinkToTheBackupDirectoryIsRefused) {
+  std::string root = makeScratchDir();
+  putFile(root + "/inst/a.txt", "old a");
+  fs::create_directory_symlink("_guncelleme_yedek", root + "/inst/alias");
+  writeBytes(root + "/u.zip", buildZipOf({fileEntry("a.txt", "new a"),
+                                          fileEntry("alias/a.txt", "foreign")}));
+  RunResult r =
+      runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")}, root);
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(r.err, "tavo_updater: gecersiz girdi adi: alias/a.txt\n");
+  EXPECT_EQ(fileContent(root + "/inst/a.txt"), "old a");
+  removeScratchDir(root);
+}
+
 TEST(Hostile, ControlCharactersInNames) {
   // Without the UTF-8 flag libzip reads a name with a control byte other
   // than tab, CR and LF as CP437, where 0x01-0x1F are symbols (0x01 is

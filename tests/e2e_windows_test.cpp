@@ -5,6 +5,7 @@
 // (as a user who is not root, or the system would write them all the same).
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,10 +236,11 @@ TEST_F(WindowsOnly, AFileHeldByAnotherProcessIsWaitedForThenFailsTheRun) {
   }
 }
 
-// A program of the installation that is still running cannot be replaced:
-// its entry fails, and the program was never changed, so the rollback has
-// nothing to report and the backup goes.
-TEST_F(WindowsOnly, ARunningProgramFailsItsEntryAndStaysAsItWas) {
+// A program of the installation that is still running is moved aside (an
+// image in use allows a rename, not a write) and replaced. Its old file goes
+// with the backup when the system lets it; otherwise the backup directory
+// stays without a journal, and the next run removes it.
+TEST_F(WindowsOnly, ARunningProgramIsMovedAsideAndReplaced) {
   Scene s;
   std::string program = fileContent(helperProgram("sleeper"));
   install(s, {{"bin/app.exe", program}});
@@ -247,13 +249,29 @@ TEST_F(WindowsOnly, ARunningProgramFailsItsEntryAndStaysAsItWas) {
                       quoted(spell(go)) + " 0");
   ASSERT_TRUE(waitForFile(pidFile, 60));
   RunResult r = update(s, {fileEntry("new.txt", "new"), fileEntry("bin/app.exe", "new program")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(fileContent(s.inst + "/bin/app.exe"), "new program");
+  EXPECT_EQ(fileContent(s.inst + "/new.txt"), "new");
+  EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek/_gunluk.tvj"));
   putFile(go, "");
-  EXPECT_EQ(r.code, 4);
-  EXPECT_EQ(r.out, rolledBack);
-  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: bin/app.exe\n");
-  EXPECT_TRUE(fileContent(s.inst + "/bin/app.exe") == program);
-  EXPECT_FALSE(fs::exists(s.inst + "/new.txt"));
+  usleep(1000000);  // the program ends after "go"
+  EXPECT_EQ(runUpdater({"--kurtar", spell(s.inst)}, s.root).code, 0);
   EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek"));
+}
+
+// The backup directory's short names: wine's hashed one and the form
+// Windows gives first. Neither may reach the backup of a.txt.
+TEST_F(WindowsOnly, ShortNamesOfTheBackupDirectoryAreRefused) {
+  for (const char* alias : {"_GUN~FMF/a.txt", "_GUNCE~1/a.txt"}) {
+    Scene s;
+    install(s, {{"a.txt", "old a"}});
+    RunResult r = update(s, {fileEntry("a.txt", "new a"), fileEntry(alias, "foreign"),
+                             brokenEntry("z.txt")});
+    EXPECT_EQ(r.code, 4) << alias;
+    EXPECT_EQ(r.err, "tavo_updater: gecersiz girdi adi: " + std::string(alias) + "\n");
+    EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "old a"}})) << alias;
+  }
 }
 
 // With the system's code page in place of UTF-8 (a Windows that ignores the
@@ -303,28 +321,44 @@ TEST_F(WindowsOnly, NonAsciiPathsWorkInATurkishCodePage) {
 // A read-only target, or one with another name outside the installation,
 // is replaced by a new file: the read-only one stays read-only, the other
 // name keeps the old content, after a success and after a rollback alike.
+// An identical one is not replaced at all: the same file (the other name
+// still one with it), given the entry's time, which a rollback takes back.
+// "plumless" and "buckeroo" share size and CRC-32: not identical.
 TEST(BothTargets, ReadOnlyAndHardLinkedTargetsAreReplacedNotWrittenThrough) {
-  for (bool hardLinked : {false, true}) {
-    for (bool fails : {false, true}) {
-      Scene s;
-      install(s, {{"a.txt", "old a"}});
-      std::string outside = s.root + "/outside.txt";
-      if (hardLinked)
-        ASSERT_EQ(link((s.inst + "/a.txt").c_str(), outside.c_str()), 0);
-      else
-        ASSERT_EQ(chmod((s.inst + "/a.txt").c_str(), 0444), 0);
-      std::vector<ZipEntrySpec> entries = {fileEntry("a.txt", "new a")};
-      if (fails) entries.push_back(brokenEntry("z.txt"));
-      RunResult r = update(s, entries);
-      std::string label =
-          std::string(hardLinked ? "linked" : "read-only") + (fails ? " fails" : "");
-      EXPECT_EQ(r.code, fails ? 4 : 0) << label;
-      EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
-      EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", fails ? "old a" : "new a"}})) << label;
-      if (hardLinked) {
-        EXPECT_EQ(fileContent(outside), "old a") << label;
-      } else {
-        EXPECT_EQ(modeOf(s.inst + "/a.txt") & 0222, 0u) << label;
+  for (const char* content : {"new a", "plumless", "old a"}) {
+    for (bool hardLinked : {false, true}) {
+      for (bool fails : {false, true}) {
+        Scene s;
+        bool identical = std::string(content) == "old a";
+        install(s, {{"a.txt", std::string(identical ? "old a" : "buckeroo")}});
+        std::string old = fileContent(s.inst + "/a.txt"), outside = s.root + "/outside.txt";
+        struct timespec stamp[2] = {{1000000000, 0}, {1000000000, 0}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (s.inst + "/a.txt").c_str(), stamp, 0), 0);
+        if (hardLinked)
+          ASSERT_EQ(link((s.inst + "/a.txt").c_str(), outside.c_str()), 0);
+        else
+          ASSERT_EQ(chmod((s.inst + "/a.txt").c_str(), 0444), 0);
+        struct stat before, after;
+        ASSERT_EQ(stat((s.inst + "/a.txt").c_str(), &before), 0);
+        std::vector<ZipEntrySpec> entries = {fileEntry("a.txt", content)};
+        if (fails) entries.push_back(brokenEntry("z.txt"));
+        RunResult r = update(s, entries);
+        std::string label = std::string(content) + (hardLinked ? " linked" : " read-only") +
+                            (fails ? " fails" : "");
+        EXPECT_EQ(r.code, fails ? 4 : 0) << label;
+        EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
+        EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", fails ? old : content}})) << label;
+        ASSERT_EQ(stat((s.inst + "/a.txt").c_str(), &after), 0);
+        if (hardLinked) {
+          EXPECT_EQ(fileContent(outside), old) << label;
+          EXPECT_EQ(after.st_nlink, identical || fails ? 2u : 1u) << label;
+        } else {
+          EXPECT_EQ(modeOf(s.inst + "/a.txt") & 0222, 0u) << label;
+        }
+        if (identical) {
+          EXPECT_EQ(after.st_ino, before.st_ino) << label;
+          EXPECT_EQ(after.st_mtime == 1000000000, fails) << label << ": time";
+        }
       }
     }
   }

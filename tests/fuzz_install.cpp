@@ -73,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     closeArchive(z);
     closeJournal(&run.gunluk);
     const BackupJournal& yedekler = run.yedekler;
-    bool restored = ok || rollBack(yedekler, run.yeniler);
+    bool restored = ok || rollBack(yedekler, run.yeniler, run.zamanlar);
     if (!restored) {
-      for (const auto& pair : yedekler) {
-        std::string name = pair.first.substr(inst.size() + 1);
+      for (const Backup& b : yedekler) {
+        std::string name = b.target.substr(inst.size() + 1);
         for (char& c : name)
           if (c == '\\') c = '/';
         if (fileContent(inst + "/_guncelleme_yedek/" + name) != installed.at(name))

@@ -199,7 +199,7 @@ TEST(Utf8PathsWin32, NonAsciiNamesReachTheFileSystemAsTheyAre) {
   bool isDirectory = true;
   EXPECT_TRUE(pathAttributes(file, &isDirectory));
   EXPECT_FALSE(isDirectory);
-  EXPECT_TRUE(setFileTimes(file, 1600000000));
+  EXPECT_TRUE(setFileTimes(file, FileTime{1600000000, 0}));
   std::string identity;
   EXPECT_TRUE(fileIdentity(file, &identity));
   EXPECT_TRUE(copyFileOver(file, file + ".bak"));

@@ -87,6 +87,7 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
     if (run->yedekler.back().moved) like = &now;
   } else if (now.kind == PathKind::missing) {
     run->yeniler.push_back(t);
+    like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
     report("tavo_updater: cikarma hatasi: %s\n", e.name);

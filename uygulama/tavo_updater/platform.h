@@ -98,9 +98,11 @@ const OutputFile invalidHandle = -1;
 // existing file that is read-only (POSIX: that we may not write) or has other
 // hard links is not truncated: its name is removed and a new file made there
 // with the old permission bits (Windows: read-only, hidden and system
-// attributes), so other links keep their content. With `like`, a file made
-// new gets its permission bits (Windows: those attributes) and, where the
-// system lets the run set it, its owner and group.
+// attributes), so other links keep their content. With `like`, the path is
+// believed absent: it is made new without a look first (and as above when
+// it is there after all); when `like` is a file, the new file gets its
+// permission bits (Windows: those attributes) and, where the system lets the
+// run set them, its owner and group.
 OutputFile createOutputFile(const std::string& path, const PathInfo* like = nullptr);
 
 // Writes all `size` bytes of `data`. True when every byte was written.

@@ -82,20 +82,25 @@ bool copyBytes(int in, int out, off_t size) {
 // its permission bits, so the other links keep their content; a file
 // created that way is writable through this descriptor whatever its bits.
 int openEmptied(const std::string& p, int flags, mode_t mode, const PathInfo* like) {
-  struct stat st;
-  if (lstat(p.c_str(), &st) != 0) {
-    // A new file: it takes the permission bits and owner of the file it
-    // stands in for (the owner only where we may give it away).
-    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
-    if (fd < 0 || like == nullptr) return fd;
-    if (like->owner != geteuid() || like->group != getegid())
-      (void)!fchown(fd, like->owner, like->group);
-    if (fchmod(fd, like->permissions & 07777) != 0) {
-      close(fd);
-      return -1;
+  if (like != nullptr) {
+    // Believed absent: made new without a look first. A file made so takes
+    // the permission bits and owner of the file it stands in for (the owner
+    // only where we may give it away).
+    int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | flags, mode);
+    if (fd >= 0 && like->kind == PathKind::file) {
+      static const uid_t user = geteuid();
+      static const gid_t group = getegid();
+      if (like->owner != user || like->group != group)
+        (void)!fchown(fd, like->owner, like->group);
+      if (fchmod(fd, like->permissions & 07777) != 0) {
+        close(fd);
+        return -1;
+      }
     }
-    return fd;
+    if (fd >= 0 || errno != EEXIST) return fd;
   }
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0) return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
   if (!S_ISREG(st.st_mode) ||
       (st.st_nlink <= 1 && faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0))
     return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);

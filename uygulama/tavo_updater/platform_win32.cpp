@@ -369,10 +369,16 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   // written in place: its name is removed and a new file made there, with
   // the old attributes; a new file's handle is writable even so.
   std::wstring name = longPath(path);
+  if (like != nullptr) {
+    DWORD given = like->kind == PathKind::file ? like->permissions & keptAttributes : 0;
+    HANDLE h = openFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                        given != 0 ? given : FILE_ATTRIBUTE_NORMAL);
+    if (h != INVALID_HANDLE_VALUE) return OutputFile(h);
+    if (GetLastError() != ERROR_FILE_EXISTS) return invalidHandle;
+  }
   DWORD attributes = 0;
   bool existing = existingFile(name, &attributes);
-  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
-                        : (like != nullptr ? like->permissions & keptAttributes : 0);
+  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
   DWORD disposition = CREATE_ALWAYS;
   if (existing && mustReplaceName(name, attributes, FILE_ATTRIBUTE_READONLY)) {
     if (!removeName(name, attributes)) return invalidHandle;
