@@ -328,8 +328,8 @@ TEST(Hostile, ALinkToTheBackupDirectoryIsRefused) {
   std::string root = makeScratchDir();
   putFile(root + "/inst/a.txt", "old a");
   fs::create_directory_symlink("_guncelleme_yedek", root + "/inst/alias");
-  writeBytes(root + "/u.zip", buildZipOf({fileEntry("a.txt", "new a"),
-                                          fileEntry("alias/a.txt", "foreign")}));
+  writeBytes(root + "/u.zip",
+             buildZipOf({fileEntry("a.txt", "new a"), fileEntry("alias/a.txt", "foreign")}));
   RunResult r =
       runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")}, root);
   EXPECT_EQ(r.code, 4);

@@ -3,9 +3,9 @@
 // long and non-ASCII paths, the stand-in's hand-over and the executable's
 // resources; and read-only and hard-linked targets, which both targets run
 // (as a user who is not root, or the system would write them all the same).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -266,8 +266,8 @@ TEST_F(WindowsOnly, ShortNamesOfTheBackupDirectoryAreRefused) {
   for (const char* alias : {"_GUN~FMF/a.txt", "_GUNCE~1/a.txt"}) {
     Scene s;
     install(s, {{"a.txt", "old a"}});
-    RunResult r = update(s, {fileEntry("a.txt", "new a"), fileEntry(alias, "foreign"),
-                             brokenEntry("z.txt")});
+    RunResult r =
+        update(s, {fileEntry("a.txt", "new a"), fileEntry(alias, "foreign"), brokenEntry("z.txt")});
     EXPECT_EQ(r.code, 4) << alias;
     EXPECT_EQ(r.err, "tavo_updater: gecersiz girdi adi: " + std::string(alias) + "\n");
     EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "old a"}})) << alias;

@@ -22,6 +22,7 @@ bool real_syncVolume(const std::string& path);
 InputFile real_openInputFile(const std::string& path);
 long long real_readInputFile(InputFile file, void* data, std::size_t size);
 void real_closeInputFile(InputFile file);
+bool real_rewindInputFile(InputFile file);
 bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
@@ -122,6 +123,8 @@ InputFile openInputFile(const std::string& path) { return real_openInputFile(pat
 long long readInputFile(InputFile file, void* data, std::size_t size) {
   return real_readInputFile(file, data, size);
 }
+
+bool rewindInputFile(InputFile file) { return real_rewindInputFile(file); }
 
 void closeInputFile(InputFile file) { real_closeInputFile(file); }
 

@@ -14,6 +14,7 @@
 #define openInputFile real_openInputFile
 #define readInputFile real_readInputFile
 #define closeInputFile real_closeInputFile
+#define rewindInputFile real_rewindInputFile
 #define copyFileOver real_copyFileOver
 #define removeFile real_removeFile
 #define removeTree real_removeTree

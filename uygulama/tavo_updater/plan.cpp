@@ -82,8 +82,8 @@ bool backupPlaceFree(const Run& run, const std::string& name) {
   std::string yb = joinPath(run.yedekDir, name);
   PathInfo info;
   return lookAt(yb, &info) &&
-         (info.kind == PathKind::missing || (removeFile(yb) && lookAt(yb, &info) &&
-                                             info.kind == PathKind::missing));
+         (info.kind == PathKind::missing ||
+          (removeFile(yb) && lookAt(yb, &info) && info.kind == PathKind::missing));
 }
 
 // Plans one entry; false when the run stops at it.
@@ -100,7 +100,7 @@ bool planEntry(ZipArchive* z, const Run& run, const std::string& backupIdentity,
     e->step = Step::refused;
   } else if (entryIsDirectory(z, e->index)) {
     e->step = checkDirectories(e->target + "\\", below, backupIdentity, plan) ? Step::directory
-                                                                             : Step::refused;
+                                                                              : Step::refused;
   } else if (isUpdaterItself(e->name)) {
     e->step = Step::skip;
   } else if (!checkDirectories(e->target, below, backupIdentity, plan)) {
@@ -125,7 +125,8 @@ void markShared(Plan* plan) {
   for (const PlannedEntry& e : plan->entries)
     if (e.step == Step::file && e.before.kind == PathKind::file) ++seen[e.before.identity];
   for (PlannedEntry& e : plan->entries)
-    e.shared = e.step == Step::file && e.before.kind == PathKind::file && seen[e.before.identity] > 1;
+    e.shared =
+        e.step == Step::file && e.before.kind == PathKind::file && seen[e.before.identity] > 1;
 }
 
 }  // namespace

@@ -23,10 +23,10 @@ struct PlannedEntry {
   std::string name;    // as stored, decoded
   std::string target;  // below hedef
   Step step = Step::skip;
-  EntryFacts facts;    // file entries
+  EntryFacts facts;         // file entries
   bool factsKnown = false;  // false: the extraction refuses the entry
-  PathInfo before;     // the target as it was
-  bool shared = false; // another entry's target was the same file
+  PathInfo before;          // the target as it was
+  bool shared = false;      // another entry's target was the same file
 };
 
 // What is known of a directory on the way to the targets.

@@ -139,6 +139,9 @@ InputFile openInputFile(const std::string& path);
 // on an error.
 long long readInputFile(InputFile file, void* data, std::size_t size);
 
+// Goes back to the file's start. True on success.
+bool rewindInputFile(InputFile file);
+
 // Closes the file.
 void closeInputFile(InputFile file);
 

@@ -90,8 +90,7 @@ int openEmptied(const std::string& p, int flags, mode_t mode, const PathInfo* li
     if (fd >= 0 && like->kind == PathKind::file) {
       static const uid_t user = geteuid();
       static const gid_t group = getegid();
-      if (like->owner != user || like->group != group)
-        (void)!fchown(fd, like->owner, like->group);
+      if (like->owner != user || like->group != group) (void)!fchown(fd, like->owner, like->group);
       if (fchmod(fd, like->permissions & 07777) != 0) {
         close(fd);
         return -1;
@@ -100,7 +99,8 @@ int openEmptied(const std::string& p, int flags, mode_t mode, const PathInfo* li
     if (fd >= 0 || errno != EEXIST) return fd;
   }
   struct stat st;
-  if (lstat(p.c_str(), &st) != 0) return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
+  if (lstat(p.c_str(), &st) != 0)
+    return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
   if (!S_ISREG(st.st_mode) ||
       (st.st_nlink <= 1 && faccessat(AT_FDCWD, p.c_str(), W_OK, AT_EACCESS) == 0))
     return open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, mode);
@@ -305,6 +305,8 @@ long long readInputFile(InputFile file, void* data, std::size_t size) {
     if (got >= 0 || errno != EINTR) return got;
   }
 }
+
+bool rewindInputFile(InputFile file) { return lseek(int(file), 0, SEEK_SET) == 0; }
 
 void closeInputFile(InputFile file) { close(int(file)); }
 

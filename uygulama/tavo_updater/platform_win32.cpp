@@ -541,6 +541,12 @@ long long readInputFile(InputFile file, void* data, std::size_t size) {
   return got;
 }
 
+bool rewindInputFile(InputFile file) {
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  return SetFilePointerEx(reinterpret_cast<HANDLE>(file), start, nullptr, FILE_BEGIN) != 0;
+}
+
 void closeInputFile(InputFile file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
 
 bool readWholeFile(const std::string& path, std::string* content) {

@@ -263,15 +263,12 @@ bool extractableStat(ZipArchive* a, std::uint64_t index, zip_stat_t* st) {
   return zip_stat_index(a->z, index, 0, st) == 0 && canExtract(a->z, index, *st);
 }
 
-// The CRC-32 of the file `path`; false when it cannot be read.
-bool fileCrc(ZipArchive* a, const std::string& path, std::uint32_t* crc) {
-  InputFile in = openInputFile(path);
-  if (in == invalidHandle) return false;
+// The CRC-32 of the rest of the file `in`; false when it cannot be read.
+bool fileCrc(ZipArchive* a, InputFile in, std::uint32_t* crc) {
   *crc = 0;
   long long got = 0;
   while ((got = readInputFile(in, a->compared.get(), outputChunk)) > 0)
     *crc = crcOf(*crc, a->compared.get(), std::size_t(got));
-  closeInputFile(in);
   return got == 0;
 }
 
@@ -329,14 +326,16 @@ bool entryFacts(ZipArchive* a, std::uint64_t index, EntryFacts* facts) {
 
 bool entryMatchesFile(ZipArchive* a, std::uint64_t index, const std::string& path) {
   zip_stat_t st;
-  std::uint32_t crc = 0;
-  if (!extractableStat(a, index, &st) || !fileCrc(a, path, &crc) || crc != st.crc) return false;
+  if (!extractableStat(a, index, &st)) return false;
   Sink sink;
   sink.in = openInputFile(path);
   if (sink.in == invalidHandle) return false;
   sink.buffer = a->compared.get();
+  // The file's CRC-32 first: a file that differs costs one read, not a decoding.
+  std::uint32_t crc = 0;
   unsigned char end = 0;
-  bool same = decodeEntry(a, index, sink, st) && readInputFile(sink.in, &end, 1) == 0;
+  bool same = fileCrc(a, sink.in, &crc) && crc == st.crc && rewindInputFile(sink.in) &&
+              decodeEntry(a, index, sink, st) && readInputFile(sink.in, &end, 1) == 0;
   closeInputFile(sink.in);
   return same;
 }
