@@ -111,6 +111,10 @@ bool writePlan(JournalFile* journal, const std::vector<JournalRecord>& records) 
          flushOutputFile(journal->file) && syncDirectory(directory);
 }
 
+bool flushJournal(JournalFile* journal) {
+  return journal->file == invalidHandle || flushOutputFile(journal->file);
+}
+
 void closeJournal(JournalFile* journal) {
   if (journal->file != invalidHandle) closeOutputFile(journal->file);
   journal->file = invalidHandle;

@@ -80,6 +80,10 @@ JournalContent decodeJournal(const std::string& bytes);
 // it, with its name, to the disk. True when it is there.
 bool writePlan(JournalFile* journal, const std::vector<JournalRecord>& records);
 
+// Forces the journal file (and with it what the file system logged before
+// it) to the disk; true when no journal is open.
+bool flushJournal(JournalFile* journal);
+
 // Closes the journal file if it is open.
 void closeJournal(JournalFile* journal);
 

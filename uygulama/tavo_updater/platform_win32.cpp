@@ -505,9 +505,10 @@ bool syncFile(const std::string& path) {
   return CloseHandle(h) != 0 && synced;
 }
 
-bool syncDirectory(const std::string& path) {
-  // NTFS keeps names in its log, which the flush of a directory handle
-  // writes to the disk.
+namespace {
+
+// Flushes the file or directory `path` through a handle of its own.
+bool flushPath(const std::string& path) {
   HANDLE h = openFile(longPath(path), GENERIC_READ | GENERIC_WRITE, shareAll, OPEN_EXISTING,
                       FILE_FLAG_BACKUP_SEMANTICS);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -515,11 +516,26 @@ bool syncDirectory(const std::string& path) {
   return CloseHandle(h) != 0 && synced;
 }
 
+// Flushes the directory `path`. NTFS keeps names in its log, which the
+// flush of a directory handle writes to the disk. A file system that cannot
+// flush a directory on its own (it refuses the handle or the call) writes
+// names with the flush of the files in it, which the callers make too.
+bool flushDirectory(const std::string& path) {
+  if (flushPath(path)) return true;
+  DWORD error = GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_INVALID_FUNCTION ||
+         error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED;
+}
+
+}  // namespace
+
+bool syncDirectory(const std::string& path) { return flushDirectory(path); }
+
 bool syncVolume(const std::string& path) {
   // One full flush of a file or directory of the volume commits the file
   // system's log and flushes the device's cache, after every file's data was
   // written by closeOutputFile.
-  return syncDirectory(path);
+  return flushDirectory(path);
 }
 
 InputFile openInputFile(const std::string& path) {

@@ -31,8 +31,10 @@ int install(Run* run) {
   installEntries(z, run);
   closeArchive(z);
   // Every file written and every rename is on the disk before the run
-  // counts as done; one that is not is undone.
-  if (run->ok) run->ok = syncVolumes(run->volumes);
+  // counts as done; one that is not is undone. The journal's own flush
+  // ends it on the installation's volume where a directory cannot be
+  // flushed.
+  if (run->ok) run->ok = syncVolumes(run->volumes) && flushJournal(&run->gunluk);
 
   bool keepBackup = false;
   if (!run->ok) {
