@@ -179,10 +179,24 @@ const Tree sweepInstalled = {{"a.txt", "old a"},
                              {"bin/lib.dll", patterned(300000, 7)},
                              {"bin/keep.txt", "untouched"},
                              {"conf", "<dir>"},
-                             {"conf/settings.ini", "old settings"}};
+                             {"conf/settings.ini", "old settings"},
+                             {"retimed.txt", "same bytes"},
+                             {"same.txt", "same bytes"}};
 
-// Overwritten, new and repeated-name files, a directory entry; `fail` makes
-// the last entry fail its CRC check after it was written over a file.
+// The time every archive entry carries (2020-01-01 00:00:00, local time),
+// as the updater gives it to the files it writes.
+struct timespec entryTime() {
+  struct tm when = {};
+  when.tm_year = 120;
+  when.tm_mday = 1;
+  when.tm_isdst = -1;
+  return {mktime(&when), 0};
+}
+
+// Overwritten, new and repeated-name files, a directory entry, a file
+// installed with the same bytes and time (same.txt) and one with the same
+// bytes at another time (retimed.txt); `fail` makes the last entry fail its
+// CRC check after it was written over a file.
 std::vector<ZipEntrySpec> sweepEntries(bool fail) {
   ZipEntrySpec last = fileEntry("conf/settings.ini", "new settings");
   if (fail) last.crc = 1;
@@ -190,6 +204,8 @@ std::vector<ZipEntrySpec> sweepEntries(bool fail) {
           fileEntry("a.txt", "new a"),
           fileEntry("bin/lib.dll", patterned(500000, 8)),
           fileEntry("n.txt", "n1"),
+          fileEntry("same.txt", "same bytes"),
+          fileEntry("retimed.txt", "same bytes"),
           fileEntry("sub/deeper/x.txt", "deep"),
           fileEntry("a.txt", "newer a"),
           fileEntry("n.txt", "n2"),
@@ -204,6 +220,8 @@ const Tree sweepUpdated = {{"a.txt", "newer a"},
                            {"conf/settings.ini", "new settings"},
                            {"docs", "<dir>"},
                            {"n.txt", "n2"},
+                           {"retimed.txt", "same bytes"},
+                           {"same.txt", "same bytes"},
                            {"sub", "<dir>"},
                            {"sub/deeper", "<dir>"},
                            {"sub/deeper/x.txt", "deep"}};
@@ -215,17 +233,23 @@ std::string lockedScratchDir() {
   return makeScratchDir();
 }
 
+// The installation goes in `inst` (under `root` unless the caller moves it)
+// when installOld() is called: at once unless `later`.
 struct SweepScene {
   std::string root = lockedScratchDir(), inst = root + "/inst", zip = root + "/u.zip";
   Tree before;
-  explicit SweepScene(bool fail) {
+  explicit SweepScene(bool fail, bool later = false) {
+    writeBytes(zip, buildZipOf(sweepEntries(fail)));
+    if (!later) installOld();
+  }
+  void installOld() {
     for (const auto& entry : sweepInstalled) {
       if (entry.second == "<dir>") continue;
       putFile(inst + "/" + entry.first, entry.second);
-      struct timespec old[2] = {{1000000000, 250}, {1000000000, 250}};
-      utimensat(AT_FDCWD, (inst + "/" + entry.first).c_str(), old, 0);
+      struct timespec old = {1000000000, 250};
+      struct timespec times[2] = {old, entry.first == "same.txt" ? entryTime() : old};
+      utimensat(AT_FDCWD, (inst + "/" + entry.first).c_str(), times, 0);
     }
-    writeBytes(zip, buildZipOf(sweepEntries(fail)));
     before = stampedTree(inst);
   }
   ~SweepScene() { removeScratchDir(root); }
@@ -240,6 +264,16 @@ struct SweepScene {
   }
   bool journalLeft() const { return fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"); }
 };
+
+// The last k at which a kill of the failing update leaves its journal.
+int lastJournalledKill() {
+  int k0 = 0;
+  for (int k = 1;; ++k) {
+    SweepScene s(true);
+    if (!s.killAt(k)) return k0;
+    if (s.journalLeft()) k0 = k;
+  }
+}
 
 // The real updater after a kill: it recovers when a journal was left, then
 // installs the archive or rolls it back again.
@@ -293,12 +327,7 @@ TEST(KillSweep, TheNextRunFinishesOrUndoesAnUpdateKilledAtEveryOperation) {
   // Kills during the recovery itself (and the update after it): the first
   // run dies late in its rollback, with every record journalled; the
   // second at each of its own operations.
-  int k0 = 0;
-  for (int k = 1;; ++k) {
-    SweepScene s(true);
-    if (!s.killAt(k)) break;
-    if (s.journalLeft()) k0 = k;
-  }
+  int k0 = lastJournalledKill();
   ASSERT_GT(k0, 0);
   int n = sweepPoints([k0](int j) {
     SweepScene s(true);
