@@ -179,10 +179,24 @@ const Tree sweepInstalled = {{"a.txt", "old a"},
                              {"bin/lib.dll", patterned(300000, 7)},
                              {"bin/keep.txt", "untouched"},
                              {"conf", "<dir>"},
-                             {"conf/settings.ini", "old settings"}};
+                             {"conf/settings.ini", "old settings"},
+                             {"retimed.txt", "same bytes"},
+                             {"same.txt", "same bytes"}};
 
-// Overwritten, new and repeated-name files, a directory entry; `fail` makes
-// the last entry fail its CRC check after it was written over a file.
+// The time every archive entry carries (2020-01-01 00:00:00, local time),
+// as the updater gives it to the files it writes.
+struct timespec entryTime() {
+  struct tm when = {};
+  when.tm_year = 120;
+  when.tm_mday = 1;
+  when.tm_isdst = -1;
+  return {mktime(&when), 0};
+}
+
+// Overwritten, new and repeated-name files, a directory entry, a file
+// installed with the same bytes and time (same.txt) and one with the same
+// bytes at another time (retimed.txt); `fail` makes the last entry fail its
+// CRC check after it was written over a file.
 std::vector<ZipEntrySpec> sweepEntries(bool fail) {
   ZipEntrySpec last = fileEntry("conf/settings.ini", "new settings");
   if (fail) last.crc = 1;
@@ -190,6 +204,8 @@ std::vector<ZipEntrySpec> sweepEntries(bool fail) {
           fileEntry("a.txt", "new a"),
           fileEntry("bin/lib.dll", patterned(500000, 8)),
           fileEntry("n.txt", "n1"),
+          fileEntry("same.txt", "same bytes"),
+          fileEntry("retimed.txt", "same bytes"),
           fileEntry("sub/deeper/x.txt", "deep"),
           fileEntry("a.txt", "newer a"),
           fileEntry("n.txt", "n2"),
@@ -204,6 +220,8 @@ const Tree sweepUpdated = {{"a.txt", "newer a"},
                            {"conf/settings.ini", "new settings"},
                            {"docs", "<dir>"},
                            {"n.txt", "n2"},
+                           {"retimed.txt", "same bytes"},
+                           {"same.txt", "same bytes"},
                            {"sub", "<dir>"},
                            {"sub/deeper", "<dir>"},
                            {"sub/deeper/x.txt", "deep"}};
@@ -215,17 +233,23 @@ std::string lockedScratchDir() {
   return makeScratchDir();
 }
 
+// The installation goes in `inst` (under `root` unless the caller moves it)
+// when installOld() is called: at once unless `later`.
 struct SweepScene {
   std::string root = lockedScratchDir(), inst = root + "/inst", zip = root + "/u.zip";
   Tree before;
-  explicit SweepScene(bool fail) {
+  explicit SweepScene(bool fail, bool later = false) {
+    writeBytes(zip, buildZipOf(sweepEntries(fail)));
+    if (!later) installOld();
+  }
+  void installOld() {
     for (const auto& entry : sweepInstalled) {
       if (entry.second == "<dir>") continue;
       putFile(inst + "/" + entry.first, entry.second);
-      struct timespec old[2] = {{1000000000, 250}, {1000000000, 250}};
-      utimensat(AT_FDCWD, (inst + "/" + entry.first).c_str(), old, 0);
+      struct timespec old = {1000000000, 250};
+      struct timespec times[2] = {old, entry.first == "same.txt" ? entryTime() : old};
+      utimensat(AT_FDCWD, (inst + "/" + entry.first).c_str(), times, 0);
     }
-    writeBytes(zip, buildZipOf(sweepEntries(fail)));
     before = stampedTree(inst);
   }
   ~SweepScene() { removeScratchDir(root); }
@@ -240,6 +264,16 @@ struct SweepScene {
   }
   bool journalLeft() const { return fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"); }
 };
+
+// The last k at which a kill of the failing update leaves its journal.
+int lastJournalledKill() {
+  int k0 = 0;
+  for (int k = 1;; ++k) {
+    SweepScene s(true);
+    if (!s.killAt(k)) return k0;
+    if (s.journalLeft()) k0 = k;
+  }
+}
 
 // The real updater after a kill: it recovers when a journal was left, then
 // installs the archive or rolls it back again.
@@ -263,12 +297,11 @@ void expectRecovered(const SweepScene& s, bool fail, const std::string& what) {
 // before its k-th operation ends before every later one too), on a few
 // threads: each real run spends most of its time in its 400 ms pause.
 // Returns how many points returned true.
-int sweepPoints(const std::function<bool(int)>& point) {
-  const int threads = 6;
+int sweepPoints(const std::function<bool(int)>& point, int threads = 6) {
   std::atomic<int> count{0};
   std::vector<std::thread> workers;
   for (int t = 0; t < threads; ++t)
-    workers.emplace_back([&point, &count, t] {
+    workers.emplace_back([&point, &count, t, threads] {
       for (int k = t + 1; point(k); k += threads) ++count;
     });
   for (std::thread& worker : workers) worker.join();
@@ -293,12 +326,7 @@ TEST(KillSweep, TheNextRunFinishesOrUndoesAnUpdateKilledAtEveryOperation) {
   // Kills during the recovery itself (and the update after it): the first
   // run dies late in its rollback, with every record journalled; the
   // second at each of its own operations.
-  int k0 = 0;
-  for (int k = 1;; ++k) {
-    SweepScene s(true);
-    if (!s.killAt(k)) break;
-    if (s.journalLeft()) k0 = k;
-  }
+  int k0 = lastJournalledKill();
   ASSERT_GT(k0, 0);
   int n = sweepPoints([k0](int j) {
     SweepScene s(true);
@@ -311,6 +339,188 @@ TEST(KillSweep, TheNextRunFinishesOrUndoesAnUpdateKilledAtEveryOperation) {
   std::printf("kill sweep, recovery killed: %d kill points\n", n);
   EXPECT_GT(n, 10);
   std::printf("kill sweep: %d kill points in all\n", points + n);
+}
+
+// ---- The power-cut sweep: the same scene on a small ext4 file system on
+// a disk served by power_cut_disk, which keeps only what was flushed. The
+// killable updater stops at its k-th operation; the file system's journal
+// is then committed, as its commit timer would do (every name, size and
+// truncation so far, none of the data still waiting to be written), the
+// power is cut, and the image is mounted afresh (its journal replayed) for
+// a recovery run.
+
+bool shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// No commit on a timer within a point, so that each point is the same
+// every time; no data written back on the program's behalf when it
+// renames or truncates a file: it must flush what it needs itself.
+bool mountExt4(const std::string& image, const std::string& dir) {
+  return shell("mount -o loop,commit=3600,noauto_da_alloc,noinit_itable '" + image + "' '" + dir +
+               "'");
+}
+
+// A program that another thread started may hold a file of the mount for
+// a moment (inherited before it was closed).
+bool unmountWhenFree(const std::string& dir) {
+  for (int i = 0; i < 1000; ++i) {
+    if (umount2(dir.c_str(), 0) == 0) return true;
+    if (errno != EBUSY) return false;
+    usleep(10000);
+  }
+  return false;
+}
+
+// One point's disk: its image, served by power_cut_disk at `served`,
+// mounted at `mnt`.
+struct PowerCutDisk {
+  std::string image, served, mnt;
+  int daemon = -1;
+  PowerCutDisk(const std::string& root, const std::string& blank)
+      : image(root + "/disk.img"), served(root + "/served"), mnt(root + "/mnt") {
+    fs::create_directories(served);
+    fs::create_directories(mnt);
+    if (shell("cp --sparse=always '" + blank + "' '" + image + "'"))
+      daemon = startHelper("power_cut_disk", {image, served});
+  }
+  ~PowerCutDisk() {
+    umount2(mnt.c_str(), MNT_DETACH);
+    umount2(served.c_str(), MNT_DETACH);
+    if (daemon > 0) kill(daemon, SIGKILL);
+    waitHelper(daemon);
+  }
+};
+
+// The journal commit (a new file forced to the disk), the cut, then the
+// image alone mounted again. The loop device lets go of the served file
+// when ext4 is unmounted; unmounting it ends the daemon.
+bool cutAndRemount(PowerCutDisk* d) {
+  bool cut = shell("echo m >'" + d->mnt + "/marker' && sync '" + d->mnt +
+                   "/marker' && printf 1 >>'" + d->served + "/cut'");
+  bool unmounted = unmountWhenFree(d->mnt) && unmountWhenFree(d->served);
+  if (!unmounted) kill(d->daemon, SIGKILL);
+  waitHelper(d->daemon);
+  d->daemon = -1;
+  return cut && unmounted && mountExt4(d->image, d->mnt);
+}
+
+// The files of a stamped tree, leaving out directories and the backup
+// directory (a recovery may leave it without its journal).
+Tree filesOf(const Tree& stamped) {
+  Tree files;
+  for (const auto& entry : stamped)
+    if (entry.second != "<dir>" && entry.first.rfind("_guncelleme_yedek/", 0) != 0)
+      files.insert(entry);
+  return files;
+}
+
+// The files that match none of the allowed versions, with size and time.
+std::string mismatches(Tree got, const std::vector<const Tree*>& allowed) {
+  for (const auto& entry : *allowed[0]) got.emplace(entry.first, "missing");
+  std::string text;
+  for (const auto& entry : got) {
+    bool matched = false;
+    for (const Tree* tree : allowed)
+      matched |= tree->count(entry.first) && tree->at(entry.first) == entry.second;
+    std::size_t at = entry.second.rfind('@');
+    if (!matched)
+      text +=
+          " " + entry.first + " " +
+          (at == std::string::npos ? entry.second
+                                   : std::to_string(at) + " bytes@" + entry.second.substr(at + 1));
+  }
+  return text;
+}
+
+enum class CutDuring { update, failingUpdate, recovery, afterSuccess };
+const char* const cutNames[] = {"update", "failing update", "recovery", "after success"};
+
+struct PowerCutSweep {
+  std::string blank;  // image of a new, empty file system
+  Tree after;         // the installation's files after the update
+  int k0 = 0;         // the last kill of the failing update that leaves its journal
+};
+
+// One point: the scene on a fresh disk, the run stopped at its k-th
+// operation (for the recovery, after a run killed at k0; after success,
+// one point: the whole run), the cut, then a recovery run, which must
+// leave the files as before or after the update (as far as allowed).
+// False when the run ended before k; *failed when the files are wrong.
+bool powerCutPoint(const PowerCutSweep& sweep, CutDuring when, int k, bool* failed) {
+  bool fail = when == CutDuring::failingUpdate || when == CutDuring::recovery;
+  SweepScene s(fail, true);
+  PowerCutDisk d(s.root, sweep.blank);
+  if (!waitForFile(d.served + "/disk.img", 10) || !mountExt4(d.served + "/disk.img", d.mnt)) {
+    ADD_FAILURE() << "cannot serve and mount the disk image";
+    return false;
+  }
+  s.inst = d.mnt + "/inst";
+  s.installOld();
+  std::string killable = helperProgram("tavo_updater_killable"), sync = "sync -f '" + d.mnt + "'";
+  shell(sync);
+  if (when == CutDuring::recovery) {
+    EXPECT_TRUE(s.killAt(sweep.k0));
+    shell(sync);
+  }
+  if (when == CutDuring::afterSuccess) {
+    if (k > 1) return false;
+    EXPECT_EQ(waitUpdater(startUpdater(s.args(), s.root, killable)), 0);
+  } else if (!s.killAt(k)) {
+    return false;
+  }
+  Tree before = filesOf(s.before);
+  std::vector<const Tree*> allowed;
+  if (when != CutDuring::afterSuccess) allowed.push_back(&before);
+  if (when == CutDuring::update || when == CutDuring::afterSuccess) allowed.push_back(&sweep.after);
+  EXPECT_TRUE(cutAndRemount(&d)) << "cannot cut and mount again at " << k;
+  int code = waitUpdater(startUpdater({"--kurtar", s.inst}, s.root, killable));
+  Tree got = filesOf(stampedTree(s.inst));
+  bool matched = false;
+  for (const Tree* tree : allowed) matched |= got == *tree;
+  *failed = code != 0 || !matched;
+  EXPECT_FALSE(*failed) << "cut during " << cutNames[int(when)] << " at " << k << ": recovery exit "
+                        << code << ";" << mismatches(got, allowed);
+  return true;
+}
+
+TEST(PowerCut, EveryFileKeepsItsOldOrItsNewVersionWhenThePowerIsCutAtAnyOperation) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: loop devices and mounts";
+  if (access("/dev/fuse", R_OK | W_OK) != 0 || access("/dev/loop-control", R_OK | W_OK) != 0)
+    GTEST_SKIP() << "needs /dev/fuse and /dev/loop-control";
+  if (access(helperProgram("power_cut_disk").c_str(), X_OK) != 0)
+    GTEST_SKIP() << "power_cut_disk was not built (libfuse3 missing)";
+  // The inode tables are written at once: nothing initialises them later,
+  // in the background, during a point.
+  std::string root = makeScratchDir();
+  PowerCutSweep sweep;
+  sweep.blank = root + "/blank.img";
+  ASSERT_TRUE(shell("truncate -s 32M '" + sweep.blank + "' && mkfs.ext4 -q -F -b 4096 -I 256 -E " +
+                    "lazy_itable_init=0,lazy_journal_init=0,nodiscard '" + sweep.blank + "'"));
+  {
+    SweepScene s(false);
+    ASSERT_EQ(waitUpdater(startUpdater(s.args(), s.root, helperProgram("tavo_updater_killable"))),
+              0);
+    sweep.after = filesOf(stampedTree(s.inst));
+    EXPECT_EQ(sweep.after["same.txt"], s.before["same.txt"]) << "same.txt is not identical";
+  }
+  sweep.k0 = lastJournalledKill();
+  ASSERT_GT(sweep.k0, 0);
+  for (CutDuring when : {CutDuring::update, CutDuring::failingUpdate, CutDuring::recovery,
+                         CutDuring::afterSuccess}) {
+    std::atomic<int> failing{0};
+    double start = monotonicSeconds();
+    int n = sweepPoints(
+        [&sweep, when, &failing](int k) {
+          bool failed = false;
+          bool point = powerCutPoint(sweep, when, k, &failed);
+          failing += failed;
+          return point;
+        },
+        4);
+    std::printf("power-cut sweep, cut during %s: %d cut points, %d failing (%.1f s)\n",
+                cutNames[int(when)], n, failing.load(), monotonicSeconds() - start);
+    EXPECT_GT(n, when == CutDuring::afterSuccess ? 0 : 20);
+  }
+  removeScratchDir(root);
 }
 
 }  // namespace
