@@ -32,6 +32,12 @@ void real_releaseDirectory(DirectoryHold* hold);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
 std::vector<std::string> real_commandLineArguments(int argc, char** argv);
 bool real_startProcess(const std::string& exe, const std::string& workDir);
+bool real_openInputFile(const std::string& path, InputFile* file);
+std::int64_t real_readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                                std::size_t size);
+bool real_inputFileUnchanged(const InputFile& file);
+void real_closeInputFile(InputFile* file);
+bool real_pathMissing(const std::string& path);
 
 namespace {
 
@@ -178,3 +184,19 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 bool startProcess(const std::string& exe, const std::string& workDir) {
   return real_startProcess(exe, workDir);
 }
+
+// The archive is only read: its operations pass through uncounted.
+bool openInputFile(const std::string& path, InputFile* file) {
+  return real_openInputFile(path, file);
+}
+
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  return real_readInputFile(file, offset, buffer, size);
+}
+
+bool inputFileUnchanged(const InputFile& file) { return real_inputFileUnchanged(file); }
+
+void closeInputFile(InputFile* file) { real_closeInputFile(file); }
+
+bool pathMissing(const std::string& path) { return real_pathMissing(path); }

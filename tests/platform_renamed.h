@@ -25,5 +25,10 @@
 #define sleepMilliseconds real_sleepMilliseconds
 #define commandLineArguments real_commandLineArguments
 #define startProcess real_startProcess
+#define openInputFile real_openInputFile
+#define readInputFile real_readInputFile
+#define inputFileUnchanged real_inputFileUnchanged
+#define closeInputFile real_closeInputFile
+#define pathMissing real_pathMissing
 
 #endif

@@ -310,3 +310,59 @@ void releaseDirectory(DirectoryHold* hold) {
   if (hold->handle >= 0) close(int(hold->handle));
   hold->handle = -1;
 }
+
+// ---- Input files ----
+
+namespace {
+
+std::int64_t nanoseconds(const struct timespec& t) {
+  return std::int64_t(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+}  // namespace
+
+bool openInputFile(const std::string& path, InputFile* file) {
+  // Non-blocking, so that a FIFO cannot stall the run; only a regular file
+  // is kept, and reads of a regular file never block on that flag.
+  file->handle = -1;
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  file->handle = fd;
+  file->size = std::uint64_t(st.st_size);
+  file->modified = nanoseconds(st.st_mtim);
+  file->changed = nanoseconds(st.st_ctim);
+  return true;
+}
+
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  if (offset > std::uint64_t(INT64_MAX)) return 0;
+  for (;;) {
+    ssize_t got = pread(int(file.handle), buffer, size, off_t(offset));
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool inputFileUnchanged(const InputFile& file) {
+  // The status-change time moves with every write and cannot be set back by
+  // a process that restores the modification time after writing.
+  struct stat st;
+  return fstat(int(file.handle), &st) == 0 && std::uint64_t(st.st_size) == file.size &&
+         nanoseconds(st.st_mtim) == file.modified && nanoseconds(st.st_ctim) == file.changed;
+}
+
+void closeInputFile(InputFile* file) {
+  if (file->handle >= 0) close(int(file->handle));
+  file->handle = -1;
+}
+
+bool pathMissing(const std::string& path) {
+  struct stat st;
+  return lstat(native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+}

@@ -10,8 +10,10 @@
 #include "host.h"
 #include "install.h"
 #include "paths.h"
+#include "platform.h"
 #include "recovery.h"
 #include "rollback.h"
+#include "signature.h"
 #include "zip_reader.h"
 
 namespace {
@@ -22,14 +24,23 @@ void reportKeptBackup(const Run& run) {
 
 // Installs the archive over an installation that holds no unfinished run.
 int install(Run* run) {
+  // The archive is opened once, checked against the installation's key (when
+  // it has one) before anything is written, and read through that handle.
+  InputFile archive;
+  if (!openVerifiedArchive(run->hedef, run->zip, &archive)) {
+    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    return 6;
+  }
   makeDirs(run->yedekDir);
-  ZipArchive* z = openArchive(run->zip);
+  ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
+    closeInputFile(&archive);
     say(stderr, "tavo_updater: zip acilamadi\n");
     return 3;
   }
   installEntries(z, run);
   closeArchive(z);
+  closeInputFile(&archive);
 
   bool keepBackup = false;
   if (run->ok) {
