@@ -1,7 +1,8 @@
 // Test helper standing in for an application that still holds one of its
 // files: opens <file> for reading with the sharing <share> ("none", "r" or
-// "rw"), writes <readyfile>, waits until <stopfile> exists and then <ms>
-// more (0 when not given), then closes it.
+// "rw"), or with "write" or "delete" access sharing everything, writes
+// <readyfile>, waits until <stopfile> exists and then <ms> more (0 when not
+// given), then closes it. Exits 1, writing nothing, when the open fails.
 #define WIN32_LEAN_AND_MEAN
 // libstdc++ may have defined it already.
 #ifndef NOMINMAX
@@ -15,15 +16,19 @@
 
 namespace {
 
-bool shareMode(const char* name, DWORD* mode) {
+bool openMode(const char* name, DWORD* access, DWORD* mode) {
+  *access = GENERIC_READ;
   if (std::strcmp(name, "none") == 0)
     *mode = 0;
   else if (std::strcmp(name, "r") == 0)
     *mode = FILE_SHARE_READ;
   else if (std::strcmp(name, "rw") == 0)
     *mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+  else if (std::strcmp(name, "write") == 0 || std::strcmp(name, "delete") == 0)
+    *access = name[0] == 'w' ? GENERIC_WRITE : DELETE;
   else
     return false;
+  if (*access != GENERIC_READ) *mode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   return true;
 }
 
@@ -32,13 +37,14 @@ bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 }  // namespace
 
 int main(int argc, char** argv) {
-  DWORD share = 0;
-  if ((argc != 5 && argc != 6) || !shareMode(argv[2], &share)) {
-    std::fputs("usage: file_holder <file> none|r|rw <readyfile> <stopfile> [<ms>]\n", stderr);
+  DWORD access = 0, share = 0;
+  if ((argc != 5 && argc != 6) || !openMode(argv[2], &access, &share)) {
+    std::fputs("usage: file_holder <file> none|r|rw|write|delete <readyfile> <stopfile> [<ms>]\n",
+               stderr);
     return 2;
   }
-  HANDLE h = CreateFileA(argv[1], GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileA(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 1;
   HANDLE ready = CreateFileA(argv[3], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
