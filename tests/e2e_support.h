@@ -66,10 +66,8 @@ bool waitForFile(const std::string& path, double seconds);
 // Seconds on a monotonic clock.
 double monotonicSeconds();
 
-// minisign, run on the host: makes the key pair `dir`/pub and `dir`/sec
-// without a password (`dir` must not hold one yet), and signs `file` into
-// `file`.minisig with the secret key of `dir` and minisign's `options`.
-// True when minisign succeeded.
+// minisign on the host: makes the key pair `dir`/pub, `dir`/sec without a
+// password; signs `file` into `file`.minisig with it and `options`. True on success.
 bool makeKeyPair(const std::string& dir);
 bool signFile(const std::string& dir, const std::string& file, const std::string& options = "");
 

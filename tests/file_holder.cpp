@@ -1,8 +1,7 @@
 // Test helper standing in for an application that still holds one of its
 // files: opens <file> for reading with the sharing <share> ("none", "r" or
-// "rw"), or with "write" or "delete" access sharing everything, writes
-// <readyfile>, waits until <stopfile> exists and then <ms> more (0 when not
-// given), then closes it. Exits 1, writing nothing, when the open fails.
+// "rw"), or for "write" or "delete" sharing all, writes <readyfile>, waits
+// until <stopfile> exists and then <ms> more (0 when not given), closes it.
 #define WIN32_LEAN_AND_MEAN
 // libstdc++ may have defined it already.
 #ifndef NOMINMAX
@@ -16,8 +15,7 @@
 
 namespace {
 
-bool openMode(const char* name, DWORD* access, DWORD* mode) {
-  *access = GENERIC_READ;
+bool shareMode(const char* name, DWORD* mode) {
   if (std::strcmp(name, "none") == 0)
     *mode = 0;
   else if (std::strcmp(name, "r") == 0)
@@ -25,10 +23,9 @@ bool openMode(const char* name, DWORD* access, DWORD* mode) {
   else if (std::strcmp(name, "rw") == 0)
     *mode = FILE_SHARE_READ | FILE_SHARE_WRITE;
   else if (std::strcmp(name, "write") == 0 || std::strcmp(name, "delete") == 0)
-    *access = name[0] == 'w' ? GENERIC_WRITE : DELETE;
+    *mode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   else
     return false;
-  if (*access != GENERIC_READ) *mode = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   return true;
 }
 
@@ -37,12 +34,13 @@ bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_
 }  // namespace
 
 int main(int argc, char** argv) {
-  DWORD access = 0, share = 0;
-  if ((argc != 5 && argc != 6) || !openMode(argv[2], &access, &share)) {
+  DWORD share = 0;
+  if ((argc != 5 && argc != 6) || !shareMode(argv[2], &share)) {
     std::fputs("usage: file_holder <file> none|r|rw|write|delete <readyfile> <stopfile> [<ms>]\n",
                stderr);
     return 2;
   }
+  DWORD access = argv[2][0] == 'w' ? GENERIC_WRITE : argv[2][0] == 'd' ? DELETE : GENERIC_READ;
   HANDLE h =
       CreateFileA(argv[1], access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return 1;
