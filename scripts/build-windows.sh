@@ -1,7 +1,7 @@
 #!/bin/sh
-# Cross build for Windows x86-64: libzip and ISA-L from Debian's source
-# packages, built static once and cached under build/windows-deps, then our
-# project into build/windows (the updater ends up at
+# Cross build for Windows x86-64: libzip, ISA-L and libsodium from Debian's
+# source packages, built static once and cached under build/windows-deps,
+# then our project into build/windows (the updater ends up at
 # build/windows/tavo_updater.exe).
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,7 +15,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo
 
 # Source lines are derived from the machine's own Debian sources, in a file
-# of their own, so that apt-get source finds libzip and ISA-L on the same
+# of their own, so that apt-get source finds the libraries on the same
 # mirrors.
 enable_source_lines() {
   list=/etc/apt/sources.list.d/tavo-deb-src.sources
@@ -83,6 +83,27 @@ build_isal() {
   cp "$src"/include/*.h "$prefix/include/isa-l/"
 }
 
+# libsodium's autotools build, static only; no stack protector, which would
+# want mingw's libssp beside the program. Debian's source comes without a
+# configure script: autoreconf makes it, as Debian's own build does.
+build_sodium() {
+  mkdir -p "$deps/src"
+  if ! ls -d "$deps"/src/libsodium-*/configure.ac >/dev/null 2>&1; then
+    enable_source_lines
+    fetch_source libsodium
+  fi
+  src=$(ls -d "$deps"/src/libsodium-*/ | head -n 1)
+  [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi) >"$deps/sodium-autoreconf.log" 2>&1 ||
+    { cat "$deps/sodium-autoreconf.log" >&2; exit 1; }
+  rm -rf "$deps/sodium-build"
+  mkdir -p "$deps/sodium-build"
+  (cd "$deps/sodium-build" && "$src/configure" --host=x86_64-w64-mingw32 --prefix="$prefix" \
+    --disable-shared --enable-static --disable-ssp) >"$deps/sodium-configure.log" 2>&1 ||
+    { cat "$deps/sodium-configure.log" >&2; exit 1; }
+  make -C "$deps/sodium-build" -j "$jobs" install >"$deps/sodium-build.log" 2>&1 ||
+    { cat "$deps/sodium-build.log" >&2; exit 1; }
+}
+
 # Fails unless every DLL the program imports is one of Windows' own.
 check_imports() {
   x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^.*DLL Name: //p' | while read -r dll; do
@@ -104,9 +125,13 @@ if [ ! -f "$prefix/lib/libisal.a" ] || [ ! -f "$prefix/include/isa-l/igzip_lib.h
   build_isal
 fi
 
+if [ ! -f "$prefix/lib/libsodium.a" ] || [ ! -f "$prefix/include/sodium.h" ]; then
+  build_sodium
+fi
+
 cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
   -Dlibzip_DIR="$prefix/lib/cmake/libzip" -DZLIB_USE_STATIC_LIBS=ON \
-  -DTAVO_ISAL_PREFIX="$prefix" >/dev/null
+  -DTAVO_ISAL_PREFIX="$prefix" -DTAVO_SODIUM_PREFIX="$prefix" >/dev/null
 cmake --build build/windows -j "$jobs"
 check_imports build/windows/tavo_updater.exe
 check_imports build/windows/tavonu.exe

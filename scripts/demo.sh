@@ -3,7 +3,9 @@
 # update archive for version 2, lets the application hand it over to the
 # updater and checks that the relaunched application reports version 2.
 # Second act: an update killed half-way; the application, started again,
-# has the updater put version 1 back byte for byte, then updates.
+# has the updater put version 1 back byte for byte, then updates. Third act:
+# an installation that holds the publisher's key refuses an archive changed
+# after its signing and takes the signed one.
 set -eu
 cd "$(dirname "$0")/.."
 root="$PWD/build/demo"
@@ -130,5 +132,42 @@ wait_for_start 4 2
 sed 's/^/  /' "$root/output4.txt"
 diff -rq "$root/update2/veri" "$inst/veri" >/dev/null || { echo "demo: veri/ is not version 2" >&2; exit 1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; exit 1; }
-echo "== demo passed: version 2 after an update, version 1 back after a kill, then version 2"
+
+# ---- Act 3: only the publisher's updates get in ----
+# The publisher's key pair is made here, without a password, and stays in
+# build/demo; the installer ships only the public key, as tavo_updater.pub.
+inst="$root/Tavonu3"
+keys="$root/anahtar"
+mkdir -p "$inst" "$keys" "$root/update3"
+minisign -G -W -p "$keys/tavonu.pub" -s "$keys/tavonu.key" >/dev/null
+cp build/native/tavonu build/native/tavo_updater "$inst/"
+cp "$keys/tavonu.pub" "$inst/tavo_updater.pub"
+echo 1 > "$inst/surum.txt"
+echo 2 > "$root/update3/surum.txt"
+(cd "$root/update3" && zip -q "$root/guncelleme3.zip" surum.txt)
+minisign -S -s "$keys/tavonu.key" -m "$root/guncelleme3.zip" >/dev/null
+# A copy changed after the signing, with the publisher's signature beside it.
+cp "$root/guncelleme3.zip" "$root/sahte.zip"
+cp "$root/guncelleme3.zip.minisig" "$root/sahte.zip.minisig"
+echo "arka kapi" > "$root/update3/arka_kapi.dll"
+(cd "$root/update3" && zip -q "$root/sahte.zip" arka_kapi.dll)
+: > "$inst/rapor.txt"
+snapshot > "$root/surum1-3.txt"
+echo "== act 3: an archive changed after the publisher signed it"
+code=0
+"$inst/tavo_updater" --zip "$root/sahte.zip" --hedef "$inst" --exe "$inst/tavonu" > "$root/output5.txt" 2>&1 || code=$?
+wait_for_start 1 1
+sed 's/^/  /' "$root/output5.txt"
+echo "  exit code $code"
+[ "$code" -eq 6 ] || { echo "demo: the changed archive was not refused with 6" >&2; exit 1; }
+snapshot | cmp -s - "$root/surum1-3.txt" || { echo "demo: the refused update changed files" >&2; exit 1; }
+[ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: the refused update made a backup" >&2; exit 1; }
+echo "== refused: nothing changed, no backup directory, the application is back at version 1"
+echo "== the application hands over the signed archive"
+"$inst/tavonu" --guncelle "$root/guncelleme3.zip" > "$root/output6.txt" 2>&1
+wait_for_start 3 2
+sed 's/^/  /' "$root/output6.txt"
+[ ! -e "$inst/arka_kapi.dll" ] && [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: act 3 left files" >&2; exit 1; }
+echo "== demo passed: version 2 after an update, version 1 back after a kill, then version 2;"
+echo "   a changed archive refused, the signed one installed"
 exit 0

@@ -197,3 +197,15 @@ bool waitForFile(const std::string& path, double seconds) {
   }
   return true;
 }
+
+bool makeKeyPair(const std::string& dir) {
+  std::string command = "mkdir -p '" + dir + "' && minisign -G -W -p '" + dir + "/pub' -s '" + dir +
+                        "/sec' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+bool signFile(const std::string& dir, const std::string& file, const std::string& options) {
+  std::string command = "minisign -S " + options + " -s '" + dir + "/sec' -m '" + file +
+                        "' </dev/null >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}

@@ -66,4 +66,9 @@ bool waitForFile(const std::string& path, double seconds);
 // Seconds on a monotonic clock.
 double monotonicSeconds();
 
+// minisign on the host: makes the key pair `dir`/pub, `dir`/sec without a
+// password; signs `file` into `file`.minisig with it and `options`. True on success.
+bool makeKeyPair(const std::string& dir);
+bool signFile(const std::string& dir, const std::string& file, const std::string& options = "");
+
 #endif

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <thread>
 
 #include "e2e_support.h"
@@ -559,6 +560,77 @@ TEST(Kurtar, WithNothingToRecoverTouchesNothingAndRelaunches) {
   EXPECT_EQ(fileContent(s.inst + "/a.txt"), "z");
   EXPECT_FALSE(fs::exists(s.root + "/elsewhere"));
   removeScratchDir(s.root);
+}
+
+// With the publisher's key in the installation, only an archive signed by
+// that key installs; anything else ends with 6, touches nothing, leaves no
+// backup directory and starts the application again. A key that an archive
+// brings counts from the next update on.
+TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
+  std::string keys = makeScratchDir();
+  ASSERT_TRUE(makeKeyPair(keys + "/own") && makeKeyPair(keys + "/other"));
+  const Tree installed = {{"a.txt", "old a"}, {"tavo_updater.pub", fileContent(keys + "/own/pub")}};
+  struct Case {
+    const char* what;
+    std::string signer, options;  // the key that signs u.zip (or none), minisign's options
+    std::string spoilt;           // a file below the scene changed after the signing
+    std::string (*spoil)(std::string content);  // its new content; "<dir>": a directory
+    int code;
+  } cases[] = {
+      {"signed by the installation's key", "own", "", "", nullptr, 0},
+      {"with CR LF line ends", "own", "", "u.zip.minisig",
+       [](std::string b) { return std::regex_replace(b, std::regex("\n"), "\r\n"); }, 0},
+      {"unsigned", "", "", "", nullptr, 6},
+      {"signed by another key", "other", "", "", nullptr, 6},
+      {"the legacy signature (not prehashed)", "own", "-l", "", nullptr, 6},
+      {"a signature of another archive", "own", "", "u.zip",
+       [](std::string) { return buildZipOf({fileEntry("a.txt", "new b")}); }, 6},
+      {"a flipped byte that the ZIP reader never reads (time in the local header)", "own", "",
+       "u.zip", [](std::string b) { return b.replace(10, 1, 1, char(b[10] ^ 1)); }, 6},
+      {"an edited trusted comment", "own", "", "u.zip.minisig",
+       [](std::string b) { return b.insert(b.find("\ntrusted comment: ") + 18, "x"); }, 6},
+      {"a truncated signature", "own", "", "u.zip.minisig",
+       [](std::string b) { return b.substr(0, 150); }, 6},
+      {"a key file that does not parse", "own", "", "inst/tavo_updater.pub",
+       [](std::string b) { return b.substr(1); }, 6},
+      {"a key file that cannot be read", "own", "", "inst/tavo_updater.pub",
+       [](std::string) { return std::string("<dir>"); }, 6},
+  };
+  for (const Case& c : cases) {
+    Scene s = makeScene(installed);
+    std::string zip = s.root + "/u.zip", recorder = placeRecorder(s),
+                spoilt = s.root + "/" + c.spoilt;
+    writeBytes(zip, buildZipOf({fileEntry("a.txt", "new a")}));
+    ASSERT_TRUE(c.signer.empty() || signFile(keys + "/" + c.signer, zip, c.options));
+    std::string content = c.spoil ? c.spoil(fileContent(spoilt)) : "";
+    if (content == "<dir>" && fs::remove(spoilt)) fs::create_directory(spoilt);
+    if (c.spoil && content != "<dir>") writeBytes(spoilt, content);
+    Tree before = treeOf(s.inst);
+    std::vector<std::string> args = argsFor(s, spell(zip));
+    args.insert(args.end(), {"--exe", spell(recorder)});
+    RunResult r = runUpdater(args, s.root);
+    EXPECT_EQ(r.code, c.code) << c.what;
+    EXPECT_EQ(r.out, c.code == 0 ? succeeded : banner) << c.what;
+    EXPECT_EQ(r.err, c.code == 0 ? "" : "tavo_updater: imza dogrulanamadi\n") << c.what;
+    before["a.txt"] = c.code == 0 ? "new a" : "old a";
+    EXPECT_EQ(treeOf(s.inst), before) << c.what;
+    EXPECT_EQ(launchRecord(s), expectedRecord(spell(recorder), spell(s.inst))) << c.what;
+    removeScratchDir(s.root);
+  }
+  // Archives that bring the other key: checked against the old one; the
+  // update after the one that installed against the new one.
+  Scene s = makeScene(installed);
+  const std::pair<std::string, int> runs[] = {{"other", 6}, {"own", 0}, {"own", 6}, {"other", 0}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    writeBytes(s.root + "/u.zip",
+               buildZipOf({fileEntry("a.txt", "v" + std::to_string(i)),
+                           fileEntry("tavo_updater.pub", fileContent(keys + "/other/pub"))}));
+    ASSERT_TRUE(signFile(keys + "/" + runs[i].first, s.root + "/u.zip"));
+    EXPECT_EQ(runUpdater(argsFor(s, spell(s.root + "/u.zip")), s.root).code, runs[i].second) << i;
+  }
+  EXPECT_EQ(fileContent(s.inst + "/a.txt"), "v3");
+  removeScratchDir(s.root);
+  removeScratchDir(keys);
 }
 
 }  // namespace

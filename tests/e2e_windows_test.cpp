@@ -236,6 +236,47 @@ TEST_F(WindowsOnly, AFileHeldByAnotherProcessIsWaitedForThenFailsTheRun) {
   }
 }
 
+// From its signature check to its end, the run holds the archive: no other
+// process can open it for writing, or for deleting (as a rename or a
+// replacement must), while two held files keep the run in its entry loop
+// for about 3 s; afterwards both can.
+TEST_F(WindowsOnly, NoProcessCanWriteOrReplaceTheArchiveDuringTheRun) {
+  Scene s;
+  install(s, {{"a.txt", "old a"}, {"b.txt", "old b"}});
+  std::string keys = s.root + "/keys", zip = s.root + "/u.zip",
+              yedek = s.inst + "/_guncelleme_yedek";
+  ASSERT_TRUE(makeKeyPair(keys));
+  putFile(s.inst + "/tavo_updater.pub", fileContent(keys + "/pub"));
+  writeBytes(zip, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("b.txt", "new b")}));
+  ASSERT_TRUE(signFile(keys, zip));
+  // a.txt is let go 1.5 s after the backup directory appears, b.txt 1.5 s after a.txt's backup.
+  std::vector<int> pids;
+  for (std::string f : {"a", "b"})
+    pids.push_back(startHelper("file_holder",
+                               {spell(s.inst + "/" + f + ".txt"), "none", spell(s.root + "/" + f),
+                                spell(yedek + (f == "a" ? "" : "/a.txt")), "1500"}));
+  ASSERT_TRUE(waitForFile(s.root + "/a", 60) && waitForFile(s.root + "/b", 60));
+  int updater = startUpdater({"--zip", spell(zip), "--hedef", spell(s.inst)}, s.root);
+  // Both ways in at once; the marks of those that opened the archive.
+  auto opened = [&](const std::string& round) {
+    int write =
+        startHelper("file_holder", {spell(zip), "write", spell(s.root + "/w" + round), spell(zip)});
+    int remove = startHelper("file_holder",
+                             {spell(zip), "delete", spell(s.root + "/d" + round), spell(zip)});
+    waitHelper(write);
+    waitHelper(remove);
+    return std::to_string(fs::exists(s.root + "/w" + round)) +
+           std::to_string(fs::exists(s.root + "/d" + round));
+  };
+  ASSERT_TRUE(waitForFile(yedek, 60));
+  EXPECT_EQ(opened("1"), "00");
+  EXPECT_TRUE(fs::exists(yedek)) << "the run ended before the attempts: no proof";
+  EXPECT_EQ(waitUpdater(updater), 0);
+  for (int pid : pids) waitHelper(pid);
+  EXPECT_EQ(fileContent(s.inst + "/a.txt") + fileContent(s.inst + "/b.txt"), "new anew b");
+  EXPECT_EQ(opened("2"), "11");
+}
+
 // A program of the installation that is still running is moved aside (an
 // image in use allows a rename, not a write) and replaced. Its old file goes
 // with the backup when the system lets it; otherwise the backup directory

@@ -19,10 +19,6 @@ bool real_lookAt(const std::string& path, PathInfo* info);
 bool real_moveFile(const std::string& from, const std::string& to, bool replace);
 bool real_syncDirectory(const std::string& path);
 bool real_syncVolume(const std::string& path);
-InputFile real_openInputFile(const std::string& path);
-long long real_readInputFile(InputFile file, void* data, std::size_t size);
-void real_closeInputFile(InputFile file);
-bool real_rewindInputFile(InputFile file);
 bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
@@ -40,6 +36,12 @@ void real_releaseDirectory(DirectoryHold* hold);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
 std::vector<std::string> real_commandLineArguments(int argc, char** argv);
 bool real_startProcess(const std::string& exe, const std::string& workDir);
+bool real_openInputFile(const std::string& path, InputFile* file, bool shareWriting);
+std::int64_t real_readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                                std::size_t size);
+bool real_inputFileUnchanged(const InputFile& file);
+void real_closeInputFile(InputFile* file);
+bool real_pathMissing(const std::string& path);
 
 namespace {
 
@@ -117,16 +119,6 @@ bool syncDirectory(const std::string& path) {
 bool syncVolume(const std::string& path) {
   return !failsNow(FaultOp::syncVolume) && real_syncVolume(path);
 }
-
-InputFile openInputFile(const std::string& path) { return real_openInputFile(path); }
-
-long long readInputFile(InputFile file, void* data, std::size_t size) {
-  return real_readInputFile(file, data, size);
-}
-
-bool rewindInputFile(InputFile file) { return real_rewindInputFile(file); }
-
-void closeInputFile(InputFile file) { real_closeInputFile(file); }
 
 bool createDirectory(const std::string& path) {
   return !failsNow(FaultOp::createDirectory) && real_createDirectory(path);
@@ -220,3 +212,19 @@ std::vector<std::string> commandLineArguments(int argc, char** argv) {
 bool startProcess(const std::string& exe, const std::string& workDir) {
   return real_startProcess(exe, workDir);
 }
+
+// The archive is only read: its operations pass through uncounted.
+bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
+  return real_openInputFile(path, file, shareWriting);
+}
+
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  return real_readInputFile(file, offset, buffer, size);
+}
+
+bool inputFileUnchanged(const InputFile& file) { return real_inputFileUnchanged(file); }
+
+void closeInputFile(InputFile* file) { real_closeInputFile(file); }
+
+bool pathMissing(const std::string& path) { return real_pathMissing(path); }

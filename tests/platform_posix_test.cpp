@@ -127,4 +127,30 @@ TEST(PosixWaitForProcess, WaitsForALiveProcessAndNotForAGoneOne) {
   EXPECT_FALSE(waitForProcess(std::uint32_t(child), 30000));
 }
 
+// The handle keeps reading the file it opened when another takes its name
+// (which inputFileUnchanged reports: the old file lost its name); a write in
+// place is seen, even with the old times put back.
+TEST(PosixInputFile, ARenameDoesNotReachItAWriteIsSeen) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/f", "signed");
+  putFile(dir + "/g", "forged");
+  InputFile renamed, written;
+  char buffer[6];
+  ASSERT_TRUE(openInputFile(dir + "/f", &renamed));
+  ASSERT_EQ(rename((dir + "/g").c_str(), (dir + "/f").c_str()), 0);
+  EXPECT_EQ(readInputFile(renamed, 0, buffer, 6), 6);
+  EXPECT_EQ(std::string(buffer, 6) + std::to_string(inputFileUnchanged(renamed)), "signed0");
+  ASSERT_TRUE(openInputFile(dir + "/f", &written));
+  struct stat st;
+  ASSERT_EQ(fstat(int(written.handle), &st), 0);
+  usleep(20000);  // past the file system's clock tick
+  int writer = open((dir + "/f").c_str(), O_WRONLY);
+  struct timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_TRUE(pwrite(writer, "F", 1, 0) == 1 && futimens(writer, times) == 0 && close(writer) == 0);
+  EXPECT_FALSE(inputFileUnchanged(written));
+  closeInputFile(&renamed);
+  closeInputFile(&written);
+  removeScratchDir(dir);
+}
+
 }  // namespace

@@ -11,10 +11,6 @@
 #define moveFile real_moveFile
 #define syncDirectory real_syncDirectory
 #define syncVolume real_syncVolume
-#define openInputFile real_openInputFile
-#define readInputFile real_readInputFile
-#define closeInputFile real_closeInputFile
-#define rewindInputFile real_rewindInputFile
 #define copyFileOver real_copyFileOver
 #define removeFile real_removeFile
 #define removeTree real_removeTree
@@ -33,5 +29,10 @@
 #define sleepMilliseconds real_sleepMilliseconds
 #define commandLineArguments real_commandLineArguments
 #define startProcess real_startProcess
+#define openInputFile real_openInputFile
+#define readInputFile real_readInputFile
+#define inputFileUnchanged real_inputFileUnchanged
+#define closeInputFile real_closeInputFile
+#define pathMissing real_pathMissing
 
 #endif

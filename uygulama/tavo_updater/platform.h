@@ -128,23 +128,6 @@ bool syncDirectory(const std::string& path);
 // there. True on success.
 bool syncVolume(const std::string& path);
 
-// Input file handle, read from its start; invalidHandle when opening failed.
-typedef std::intptr_t InputFile;
-
-// Opens the existing regular file `path` for reading, at once (a file that
-// another process holds against reading fails without waiting).
-InputFile openInputFile(const std::string& path);
-
-// Reads up to `size` bytes into `data`; the count read (0 at the end), or -1
-// on an error.
-long long readInputFile(InputFile file, void* data, std::size_t size);
-
-// Goes back to the file's start. True on success.
-bool rewindInputFile(InputFile file);
-
-// Closes the file.
-void closeInputFile(InputFile file);
-
 // Reads the whole file `path` into *content. False when it cannot be opened
 // or read (then *content is unspecified).
 bool readWholeFile(const std::string& path, std::string* content);
@@ -185,5 +168,41 @@ HoldResult holdDirectory(const std::string& path, DirectoryHold* hold);
 
 // Gives up a hold taken by holdDirectory; does nothing for one not taken.
 void releaseDirectory(DirectoryHold* hold);
+
+// ---- Input files: the update archive, read through one handle ----
+
+// A file opened by openInputFile, with its size and times as they were then.
+struct InputFile {
+  std::intptr_t handle = -1;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // last write, in the system's own unit
+  std::int64_t changed = 0;   // POSIX: last status change; Windows: 0
+};
+
+// Opens the existing regular file `path` for reading and records its size and
+// times. Windows: shares reading only, so that no process can write, delete,
+// rename or replace it until it is closed (a process already writing it makes
+// the open fail). POSIX: O_RDONLY|O_CLOEXEC; a process with write access can
+// still write it in place, a rename over the path does not change what the
+// handle reads. False (and file->handle -1) when it cannot be opened or is no
+// regular file.
+// With `shareWriting` (Windows) other processes keep writing and deleting
+// it as they please, and the open does not wait for one that holds it.
+bool openInputFile(const std::string& path, InputFile* file, bool shareWriting = false);
+
+// Reads up to `size` bytes at `offset` into `buffer`; returns how many (fewer
+// only at the end of the file, 0 at or past it), or -1 on a read error.
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size);
+
+// True when the open file still has the size and times recorded at its open.
+bool inputFileUnchanged(const InputFile& file);
+
+// Closes the file; does nothing for one not open. Sets file->handle to -1.
+void closeInputFile(InputFile* file);
+
+// True when the system reports that `path` does not exist (no such name, or a
+// directory on the way missing); false when it exists or cannot be queried.
+bool pathMissing(const std::string& path);
 
 #endif

@@ -288,28 +288,6 @@ bool syncVolume(const std::string& path) {
   return close(fd) == 0 && synced;
 }
 
-InputFile openInputFile(const std::string& path) {
-  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return invalidHandle;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return invalidHandle;
-  }
-  return InputFile(fd);
-}
-
-long long readInputFile(InputFile file, void* data, std::size_t size) {
-  for (;;) {
-    ssize_t got = read(int(file), data, size);
-    if (got >= 0 || errno != EINTR) return got;
-  }
-}
-
-bool rewindInputFile(InputFile file) { return lseek(int(file), 0, SEEK_SET) == 0; }
-
-void closeInputFile(InputFile file) { close(int(file)); }
-
 bool readWholeFile(const std::string& path, std::string* content) {
   int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
@@ -406,4 +384,60 @@ HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
 void releaseDirectory(DirectoryHold* hold) {
   if (hold->handle >= 0) close(int(hold->handle));
   hold->handle = -1;
+}
+
+// ---- Input files ----
+
+namespace {
+
+std::int64_t nanoseconds(const struct timespec& t) {
+  return std::int64_t(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+}  // namespace
+
+bool openInputFile(const std::string& path, InputFile* file, bool) {
+  // Non-blocking, so that a FIFO cannot stall the run; only a regular file
+  // is kept, and reads of a regular file never block on that flag.
+  file->handle = -1;
+  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  file->handle = fd;
+  file->size = std::uint64_t(st.st_size);
+  file->modified = nanoseconds(st.st_mtim);
+  file->changed = nanoseconds(st.st_ctim);
+  return true;
+}
+
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  if (offset > std::uint64_t(INT64_MAX)) return 0;
+  for (;;) {
+    ssize_t got = pread(int(file.handle), buffer, size, off_t(offset));
+    if (got >= 0) return got;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool inputFileUnchanged(const InputFile& file) {
+  // The status-change time moves with every write and cannot be set back by
+  // a process that restores the modification time after writing.
+  struct stat st;
+  return fstat(int(file.handle), &st) == 0 && std::uint64_t(st.st_size) == file.size &&
+         nanoseconds(st.st_mtim) == file.modified && nanoseconds(st.st_ctim) == file.changed;
+}
+
+void closeInputFile(InputFile* file) {
+  if (file->handle >= 0) close(int(file->handle));
+  file->handle = -1;
+}
+
+bool pathMissing(const std::string& path) {
+  struct stat st;
+  return lstat(native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }

@@ -538,33 +538,6 @@ bool syncVolume(const std::string& path) {
   return flushDirectory(path);
 }
 
-InputFile openInputFile(const std::string& path) {
-  std::wstring name = longPath(path);
-  HANDLE h = CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return invalidHandle;
-  if (GetFileType(h) != FILE_TYPE_DISK) {
-    CloseHandle(h);
-    return invalidHandle;
-  }
-  return InputFile(h);
-}
-
-long long readInputFile(InputFile file, void* data, std::size_t size) {
-  DWORD got = 0;
-  DWORD chunk = size > 0x40000000 ? DWORD(0x40000000) : DWORD(size);
-  if (!ReadFile(reinterpret_cast<HANDLE>(file), data, chunk, &got, nullptr)) return -1;
-  return got;
-}
-
-bool rewindInputFile(InputFile file) {
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  return SetFilePointerEx(reinterpret_cast<HANDLE>(file), start, nullptr, FILE_BEGIN) != 0;
-}
-
-void closeInputFile(InputFile file) { CloseHandle(reinterpret_cast<HANDLE>(file)); }
-
 bool readWholeFile(const std::string& path, std::string* content) {
   HANDLE h = openForReading(longPath(path));
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -612,4 +585,72 @@ void releaseDirectory(DirectoryHold* hold) {
   ReleaseMutex(mutex);
   CloseHandle(mutex);
   hold->handle = -1;
+}
+
+// ---- Input files ----
+
+namespace {
+
+std::uint64_t sizeOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return (std::uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+}
+
+std::int64_t ticksOf(const FILETIME& time) {
+  return std::int64_t((std::uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+}  // namespace
+
+bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
+  // Sharing reading only: while the handle is open no process can open the
+  // file for writing or for deleting, which a rename or a replacement of the
+  // file needs too; one that has it open for writing makes this open fail.
+  file->handle = -1;
+  std::wstring name = longPath(path);
+  HANDLE h = shareWriting ? CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+                          : openFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    CloseHandle(h);
+    return false;
+  }
+  file->handle = reinterpret_cast<std::intptr_t>(h);
+  file->size = sizeOf(info);
+  file->modified = ticksOf(info.ftLastWriteTime);
+  file->changed = 0;
+  return true;
+}
+
+std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
+                           std::size_t size) {
+  // ReadFile takes at most a DWORD; a shorter count is allowed by the contract.
+  OVERLAPPED at;
+  std::memset(&at, 0, sizeof at);
+  at.Offset = DWORD(offset & 0xFFFFFFFFULL);
+  at.OffsetHigh = DWORD(offset >> 32);
+  DWORD chunk = size > 0x40000000 ? DWORD(0x40000000) : DWORD(size);
+  DWORD got = 0;
+  if (ReadFile(reinterpret_cast<HANDLE>(file.handle), buffer, chunk, &got, &at)) return got;
+  return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+}
+
+bool inputFileUnchanged(const InputFile& file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return GetFileInformationByHandle(reinterpret_cast<HANDLE>(file.handle), &info) &&
+         sizeOf(info) == file.size && ticksOf(info.ftLastWriteTime) == file.modified;
+}
+
+void closeInputFile(InputFile* file) {
+  if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  file->handle = -1;
+}
+
+bool pathMissing(const std::string& path) {
+  if (attributesOf(longPath(path)) != INVALID_FILE_ATTRIBUTES) return false;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }

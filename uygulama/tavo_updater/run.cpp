@@ -10,8 +10,10 @@
 #include "host.h"
 #include "install.h"
 #include "paths.h"
+#include "platform.h"
 #include "recovery.h"
 #include "rollback.h"
+#include "signature.h"
 #include "zip_reader.h"
 
 namespace {
@@ -22,14 +24,30 @@ void reportKeptBackup(const Run& run) {
 
 // Installs the archive over an installation that holds no unfinished run.
 int install(Run* run) {
+  // The archive is opened once, checked against the installation's key (when
+  // it has one) before anything is written, and read through that handle.
+  InputFile archive;
+  bool keyed = !pathMissing(joinPath(run->hedef, trustedKeyName));
+  if (!openVerifiedArchive(run->hedef, run->zip, &archive)) {
+    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    return 6;
+  }
   createDirectory(run->yedekDir);
-  ZipArchive* z = openArchive(run->zip);
+  ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
+    closeInputFile(&archive);
     say(stderr, "tavo_updater: zip acilamadi\n");
     return 3;
   }
   installEntries(z, run);
   closeArchive(z);
+  // The bytes installed are the bytes checked: a signed archive written in
+  // place meanwhile (only possible on POSIX) undoes the run.
+  if (run->ok && keyed && !archiveUnchanged(archive)) {
+    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    run->ok = false;
+  }
+  closeInputFile(&archive);
   // Every file written and every rename is on the disk before the run
   // counts as done; one that is not is undone. The journal's own flush
   // ends it on the installation's volume where a directory cannot be
@@ -39,8 +57,8 @@ int install(Run* run) {
   bool keepBackup = false;
   if (!run->ok) {
     say(stdout, "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n");
-    keepBackup =
-        !rollBack(run->yedekler, run->yeniler, run->zamanlar) || !syncVolumes(run->volumes);
+    keepBackup = !rollBack(run->yedekler, run->yeniler, run->zamanlar) ||
+                 !syncVolumes(run->volumes) || !flushJournal(&run->gunluk);
   }
   // A backup that could not be put back is the only copy of those files;
   // its journal stays beside it, so that the next run puts it back.

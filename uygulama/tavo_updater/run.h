@@ -7,7 +7,7 @@
 
 // Runs an update (or, with --kurtar and no --zip, only the recovery of an
 // interrupted one) as the command line asks; returns the exit code 0, 2, 3,
-// 4 or 5.
+// 4, 5 or 6.
 int runUpdate(int argc, const char* const* argv);
 
 #endif

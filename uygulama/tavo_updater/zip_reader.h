@@ -19,9 +19,17 @@ struct EntryFacts {
   FileTime modified;  // the stored local date and time
 };
 
-// Opens the archive read-only; nullptr when it cannot be read, is shorter
-// than an end record, its end record or central directory is missing or
-// damaged, or it spans several disks. ZIP64 and empty archives open.
+struct InputFile;
+
+// Opens the archive in the input file `file`, open and left open by the
+// caller until closeArchive: libzip reads the file only through it, and no
+// further than the size recorded when it was opened. nullptr when `file` is
+// not open, is shorter than an end record, its end record or central
+// directory is missing or damaged, or it spans several disks. ZIP64 and
+// empty archives open (an empty file is no archive).
+ZipArchive* openArchiveFrom(const InputFile& file);
+
+// The same for the file `path`, opened here and closed by closeArchive.
 ZipArchive* openArchive(const std::string& path);
 
 // Number of entries in the central directory.
