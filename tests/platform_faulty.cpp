@@ -27,7 +27,7 @@ bool real_setFileTimes(const std::string& path, std::time_t when);
 bool real_flushOutputFile(OutputFile file);
 bool real_syncFile(const std::string& path);
 bool real_readWholeFile(const std::string& path, std::string* content);
-HoldResult real_holdDirectory(const std::string& path, DirectoryHold* hold);
+HoldResult real_holdDirectory(const std::string&, const std::string&, DirectoryHold*);
 void real_releaseDirectory(DirectoryHold* hold);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
 std::vector<std::string> real_commandLineArguments(int argc, char** argv);
@@ -159,8 +159,8 @@ bool readWholeFile(const std::string& path, std::string* content) {
   return real_readWholeFile(path, content);
 }
 
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
-  return real_holdDirectory(path, hold);
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold) {
+  return real_holdDirectory(path, lockDir, hold);
 }
 
 void releaseDirectory(DirectoryHold* hold) { real_releaseDirectory(hold); }

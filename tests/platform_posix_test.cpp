@@ -127,4 +127,23 @@ TEST(PosixWaitForProcess, WaitsForALiveProcessAndNotForAGoneOne) {
   EXPECT_FALSE(waitForProcess(std::uint32_t(child), 30000));
 }
 
+// A directory the run may write but not read (mode 0333) is held, once;
+// root, whom the mode does not bind, tries it as nobody.
+TEST(PosixHoldDirectory, ADirectoryThatCannotBeReadIsHeldOnce) {
+  std::string dir = makeScratchDir(), yedek = dir + "/_guncelleme_yedek";
+  chmod(dir.c_str(), 0333);
+  pid_t child = fork();
+  if (child == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    DirectoryHold first, second;
+    _exit(holdDirectory(dir, yedek, &first) != HoldResult::held ||
+          holdDirectory(dir, yedek, &second) != HoldResult::busy);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  chmod(dir.c_str(), 0755);
+  removeScratchDir(dir);
+}
+
 }  // namespace

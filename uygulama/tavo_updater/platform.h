@@ -97,21 +97,31 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // True when the process was started.
 bool startProcess(const std::string& exe, const std::string& workDir);
 
-// An exclusive hold on a directory for this process, released by
-// releaseDirectory or by the system when the process ends, however it ends.
+// An exclusive hold on an installation directory for this process, released
+// by releaseDirectory or by the system when the process ends, however it
+// ends. A plain record: `handle` is the lock (Windows: a mutex), `own` the
+// POSIX lock on the directory itself, `madeDirectory` the lock directory
+// when the hold made it; a caller that keeps that directory clears it.
 struct DirectoryHold {
   std::intptr_t handle = -1;
+  std::intptr_t own = -1;
+  std::string madeDirectory;
 };
 
 enum class HoldResult { held, busy, unavailable };
 
-// Takes the hold on the existing directory `path`: held when taken, busy when
-// another process holds the same directory (however the path spells it),
-// unavailable when the directory cannot be opened. Never inherited by
-// processes this one starts.
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold);
+// Takes the hold on the existing directory `path` for every process on this
+// system, whatever its user or session: held when taken; busy when another
+// process holds the same directory (however the path spells it) or its hold
+// exists but refuses this process; unavailable when it cannot be taken at
+// all. POSIX locks `lockDir` (made when missing) and, where it can be
+// opened, `path`; Windows owns a mutex in the global namespace named after
+// `path`'s volume and file index. Never inherited by processes this one
+// starts.
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold);
 
-// Gives up a hold taken by holdDirectory; does nothing for one not taken.
+// Gives up a hold taken by holdDirectory, first removing `madeDirectory` when
+// it is still the held directory and empty; does nothing for one not taken.
 void releaseDirectory(DirectoryHold* hold);
 
 #endif

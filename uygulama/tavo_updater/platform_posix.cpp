@@ -119,6 +119,33 @@ int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
 }
 
+// Opens the directory `p` and locks it without waiting. The descriptor, or
+// -1 with errno set (EWOULDBLOCK: another open file holds the lock). The
+// lock goes with the last descriptor, which dies with the process;
+// close-on-exec keeps a relaunched application from holding it.
+int lockDirectory(const std::string& p) {
+  int fd = open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+bool sameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True while `p` still names the directory that `fd` has open.
+bool stillNamed(int fd, const std::string& p) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && stat(p.c_str(), &named) == 0 && sameInode(held, named);
+}
+
 }  // namespace
 
 std::string systemPath(const std::string& path) { return native(path); }
@@ -290,23 +317,44 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return result == 0;
 }
 
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
-  // A lock on the directory itself: the same inode however the path is
-  // spelt, dropped by the kernel with the last descriptor, which dies with
-  // the process. Close-on-exec keeps a relaunched application from holding it.
-  int fd = open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return HoldResult::unavailable;
-  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    bool busy = errno == EWOULDBLOCK;
-    close(fd);
-    return busy ? HoldResult::busy : HoldResult::unavailable;
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold) {
+  // Every run locks `lockDir`, which it makes when missing and so may
+  // always open, even in a directory it may write but not read. A lock
+  // taken on a directory that was removed meanwhile (by the end of another
+  // run) holds nothing: then it starts again on the new one.
+  std::string dir = native(lockDir);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    int madeError = mkdir(dir.c_str(), 0777) == 0 ? 0 : errno;
+    int fd = lockDirectory(dir);
+    if (fd < 0) {
+      // Another's lock directory that we may not open counts as held.
+      if (errno == EWOULDBLOCK || errno == EACCES) return HoldResult::busy;
+      if (errno == ENOENT && (madeError == 0 || madeError == EEXIST)) continue;
+      return HoldResult::unavailable;
+    }
+    if (!stillNamed(fd, dir)) {
+      close(fd);
+      continue;
+    }
+    hold->handle = fd;
+    hold->madeDirectory = madeError == 0 ? lockDir : std::string();
+    // The directory itself is locked too where it can be opened: that lock
+    // stays put while the run's own work removes and makes `lockDir`.
+    hold->own = lockDirectory(native(path));
+    if (hold->own >= 0 || errno != EWOULDBLOCK) return HoldResult::held;
+    releaseDirectory(hold);
+    return HoldResult::busy;
   }
-  hold->handle = fd;
-  return HoldResult::held;
+  return HoldResult::unavailable;
 }
 
 void releaseDirectory(DirectoryHold* hold) {
+  // A lock directory this hold made goes again if nothing was put in it;
+  // rmdir refuses one that is not empty.
+  if (hold->handle >= 0 && !hold->madeDirectory.empty() &&
+      stillNamed(int(hold->handle), native(hold->madeDirectory)))
+    rmdir(native(hold->madeDirectory).c_str());
   if (hold->handle >= 0) close(int(hold->handle));
-  hold->handle = -1;
+  if (hold->own >= 0) close(int(hold->own));
+  *hold = DirectoryHold();
 }

@@ -54,7 +54,6 @@ int install(Run* run) {
 int runHeld(Run* run, bool recoverOnly) {
   if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
   waitForHost(run->pidS);
-  run->yedekDir = run->hedef + "\\_guncelleme_yedek";
   if (recoverInterrupted(run->hedef, run->yedekDir) == Recovery::incomplete) {
     reportKeptBackup(*run);
     return 4;
@@ -79,15 +78,17 @@ int runUpdate(int argc, const char* const* argv) {
     return 2;
   }
   // One run per installation directory, from before the wait until its
-  // backup is gone. An update makes the directory first, as its backup
-  // directory would; a directory that cannot be opened is worked on
-  // unheld, as before there was a hold.
+  // backup is gone; a run never works unheld: one that cannot take the
+  // hold stops as if another held it. An update makes the directory first,
+  // and keeps the backup directory the hold may make (it removes it itself).
   if (!recoverOnly) makeDirs(run.hedef);
+  run.yedekDir = run.hedef + "\\_guncelleme_yedek";
   DirectoryHold hold;
-  if (holdDirectory(run.hedef, &hold) == HoldResult::busy) {
+  if (holdDirectory(run.hedef, run.yedekDir, &hold) != HoldResult::held) {
     say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n");
     return 5;
   }
+  if (!recoverOnly) hold.madeDirectory.clear();
   int code = runHeld(&run, recoverOnly);
   // Given up before the relaunch: the application may start a recovery of
   // its own at once (after a kept backup), which must find it free.
