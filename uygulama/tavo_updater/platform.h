@@ -27,10 +27,14 @@ bool pathAttributes(const std::string& path, bool* isDirectory);
 bool createDirectory(const std::string& path);
 
 // Copies the file `from` over `to` and keeps the source's permission bits (on
-// Windows its attributes) and last-write time. An existing `to` that is
-// read-only (Windows: or hidden or system) or has other hard links is not
-// written in place: its name is removed and a new file made, so other links
-// keep their content. True on success.
+// Windows its attributes), last-write time, and owner and group as far as the
+// system lets this process set them (Windows: its owner, group and DACL; a
+// POSIX process that is not root keeps its own user, and the source's group
+// where it is a member of it). An existing `to` that is read-only (Windows: or
+// hidden or system) or has other hard links is not written in place: its name
+// is removed and a new file made, so other links keep their content. True on
+// success; an owner, group or DACL that the system refuses to set does not
+// fail the copy.
 bool copyFileOver(const std::string& from, const std::string& to);
 
 // Deletes the file `path`; never deletes a directory. True on success.

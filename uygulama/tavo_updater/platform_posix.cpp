@@ -95,6 +95,15 @@ int openEmptied(const std::string& p, int flags, mode_t mode) {
   return fd;
 }
 
+// Gives the open file the owner and group `uid` and `gid`. Only root may give
+// a file away: for another process, a refusal leaves the owner as it is,
+// and the group is set alone where this process is a member of it.
+bool keepOwner(int fd, uid_t uid, gid_t gid) {
+  if (fchown(fd, uid, gid) == 0) return true;
+  if (errno != EPERM) return false;
+  return fchown(fd, uid_t(-1), gid) == 0 || errno == EPERM;
+}
+
 // True when both descriptors read the same bytes to their end.
 bool sameBytes(int a, int b) {
   std::unique_ptr<char[]> bufferA(new char[copyChunk]), bufferB(new char[copyChunk]);
@@ -174,6 +183,9 @@ bool copyFileOver(const std::string& from, const std::string& to) {
     return false;
   }
   bool copied = copyBytes(in, out, st.st_size);
+  // Owner first: a change of owner clears the set-user-ID bit, which the
+  // mode then puts back.
+  copied = keepOwner(out, st.st_uid, st.st_gid) && copied;
   copied = fchmod(out, st.st_mode & 07777) == 0 && copied;
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   copied = futimens(out, times) == 0 && copied;

@@ -33,6 +33,10 @@ const DWORD keptAttributes =
 // (SYNCHRONIZE | MUTEX_MODIFY_STATE), nothing more.
 const wchar_t* const holdSecurity = L"D:(A;;0x00100001;;;WD)";
 
+// What a copy takes over from its source's security descriptor.
+const SECURITY_INFORMATION keptSecurity =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
 // Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
 const long long epochDifference = 11644473600LL;
 
@@ -215,6 +219,22 @@ void removeTreeBelow(const std::wstring& dir) {
   retryWhileHeld([&] { return RemoveDirectoryW(dir.c_str()) != 0; });
 }
 
+// Gives `target` the owner, group and DACL of `source`, exactly as they are
+// (no inheritance is worked out again), so that a backup and its restore
+// give a file back its own. Setting another user's owner needs a privilege
+// most runs do not hold: then the group and DACL go alone, then the DACL;
+// what the system refuses stays as it was.
+void copySecurity(const std::wstring& source, const std::wstring& target) {
+  DWORD size = 0;
+  GetFileSecurityW(source.c_str(), keptSecurity, nullptr, 0, &size);
+  std::vector<char> buffer(size);
+  PSECURITY_DESCRIPTOR security = buffer.data();
+  if (size == 0 || !GetFileSecurityW(source.c_str(), keptSecurity, security, size, &size)) return;
+  for (SECURITY_INFORMATION parts : {keptSecurity, keptSecurity & ~OWNER_SECURITY_INFORMATION,
+                                     SECURITY_INFORMATION(DACL_SECURITY_INFORMATION)})
+    if (SetFileSecurityW(target.c_str(), parts, security)) return;
+}
+
 HANDLE openForReading(const std::wstring& name) {
   return openFile(name, GENERIC_READ, shareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
@@ -260,7 +280,10 @@ bool copyFileOver(const std::string& from, const std::string& to) {
   if (existingFile(target, &attributes) && mustReplaceName(target, attributes, keptAttributes) &&
       !removeName(target, attributes))
     return false;
-  return retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; });
+  if (!retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; }))
+    return false;
+  copySecurity(source, target);
+  return true;
 }
 
 bool removeFile(const std::string& path) { return deleteName(longPath(path)); }
