@@ -22,6 +22,7 @@ bool real_syncVolume(const std::string& path);
 bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
+bool real_emptyDirectory(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
 bool real_sameFileContent(const std::string& a, const std::string& b);
 OutputFile real_createOutputFile(const std::string& path, const PathInfo* like);
@@ -31,7 +32,7 @@ bool real_setFileTimes(const std::string& path, FileTime when);
 bool real_flushOutputFile(OutputFile file);
 bool real_syncFile(const std::string& path);
 bool real_readWholeFile(const std::string& path, std::string* content);
-HoldResult real_holdDirectory(const std::string& path, DirectoryHold* hold);
+HoldResult real_holdDirectory(const std::string&, const std::string&, DirectoryHold*);
 void real_releaseDirectory(DirectoryHold* hold);
 bool real_waitForProcess(std::uint32_t pid, unsigned milliseconds);
 std::vector<std::string> real_commandLineArguments(int argc, char** argv);
@@ -150,6 +151,11 @@ bool removeTree(const std::string& path) {
   return !failsNow(FaultOp::removeTree) && real_removeTree(path);
 }
 
+bool emptyDirectory(const std::string& path) {
+  if (killNow()) killed();
+  return real_emptyDirectory(path);
+}
+
 bool fileIdentity(const std::string& path, std::string* identity) {
   return real_fileIdentity(path, identity);
 }
@@ -193,8 +199,8 @@ bool readWholeFile(const std::string& path, std::string* content) {
   return real_readWholeFile(path, content);
 }
 
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
-  return real_holdDirectory(path, hold);
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold) {
+  return real_holdDirectory(path, lockDir, hold);
 }
 
 void releaseDirectory(DirectoryHold* hold) { real_releaseDirectory(hold); }

@@ -18,16 +18,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(PosixCopyFileOver, KeepsPermissionBits) {
+// Set-user-ID too (chown clears it); as root, the owner of a file replaced by name.
+TEST(PosixCopyFileOver, KeepsPermissionBitsAndOwner) {
   std::string dir = makeScratchDir();
   putFile(dir + "/from", "#!/bin/sh\n");
-  chmod((dir + "/from").c_str(), 0751);
+  bool root = getuid() == 0;
+  ASSERT_TRUE(!root || chown((dir + "/from").c_str(), 65534, 65534) == 0);
+  chmod((dir + "/from").c_str(), 04751);
   putFile(dir + "/to", "x");
   chmod((dir + "/to").c_str(), 0600);
+  link((dir + "/to").c_str(), (dir + "/other link").c_str());
   ASSERT_TRUE(copyFileOver(dir + "/from", dir + "/to"));
   struct stat st;
   ASSERT_EQ(stat((dir + "/to").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0751u);
+  EXPECT_EQ(st.st_mode & 07777, 04751u);
+  EXPECT_EQ(st.st_uid, root ? 65534u : getuid());
   removeScratchDir(dir);
 }
 
@@ -150,6 +155,25 @@ TEST(PosixInputFile, ARenameDoesNotReachItAWriteIsSeen) {
   EXPECT_FALSE(inputFileUnchanged(written));
   closeInputFile(&renamed);
   closeInputFile(&written);
+  removeScratchDir(dir);
+}
+
+// A directory the run may write but not read (mode 0333) is held, once;
+// root, whom the mode does not bind, tries it as nobody.
+TEST(PosixHoldDirectory, ADirectoryThatCannotBeReadIsHeldOnce) {
+  std::string dir = makeScratchDir(), yedek = dir + "/_guncelleme_yedek";
+  chmod(dir.c_str(), 0333);
+  pid_t child = fork();
+  if (child == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    DirectoryHold first, second;
+    _exit(holdDirectory(dir, yedek, &first) != HoldResult::held ||
+          holdDirectory(dir, yedek, &second) != HoldResult::busy);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
+  chmod(dir.c_str(), 0755);
   removeScratchDir(dir);
 }
 

@@ -14,6 +14,7 @@
 #define copyFileOver real_copyFileOver
 #define removeFile real_removeFile
 #define removeTree real_removeTree
+#define emptyDirectory real_emptyDirectory
 #define fileIdentity real_fileIdentity
 #define sameFileContent real_sameFileContent
 #define createOutputFile real_createOutputFile

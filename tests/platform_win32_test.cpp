@@ -11,6 +11,10 @@
 #endif
 #include <windows.h>
 
+// Needs the types of windows.h.
+#include <sddl.h>
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <vector>
@@ -206,6 +210,22 @@ TEST(Utf8PathsWin32, NonAsciiNamesReachTheFileSystemAsTheyAre) {
   EXPECT_TRUE(removeFile(file + ".bak"));
   EXPECT_TRUE(removeTree(dir));
   EXPECT_FALSE(fs::exists(fs::u8path(dir)));
+}
+
+// The hold is a mutex every session sees: one that refuses us (another user's) is busy.
+TEST(HoldWin32, AGlobalMutexThatRefusesUsIsBusy) {
+  Scratch s;
+  std::string id;
+  ASSERT_TRUE(fileIdentity(s.dir, &id));
+  std::replace(id.begin(), id.end(), ':', '_');
+  PSECURITY_DESCRIPTOR nobody = nullptr;  // a DACL that grants nothing
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1, &nobody, nullptr);
+  SECURITY_ATTRIBUTES theirs = {sizeof theirs, nobody, FALSE};
+  HANDLE other = CreateMutexA(&theirs, FALSE, ("Global\\tavo_updater_" + id).c_str());
+  DirectoryHold hold;
+  EXPECT_EQ(holdDirectory(s.dir, "", &hold), HoldResult::busy);
+  CloseHandle(other);
+  LocalFree(nobody);
 }
 
 }  // namespace

@@ -58,10 +58,14 @@ bool lookAt(const std::string& path, PathInfo* info);
 bool createDirectory(const std::string& path);
 
 // Copies the file `from` over `to` and keeps the source's permission bits (on
-// Windows its attributes) and last-write time. An existing `to` that is
-// read-only (Windows: or hidden or system) or has other hard links is not
-// written in place: its name is removed and a new file made, so other links
-// keep their content. True on success.
+// Windows its attributes), last-write time, and owner and group as far as the
+// system lets this process set them (Windows: its owner, group and DACL; a
+// POSIX process that is not root keeps its own user, and the source's group
+// where it is a member of it). An existing `to` that is read-only (Windows: or
+// hidden or system) or has other hard links is not written in place: its name
+// is removed and a new file made, so other links keep their content. True on
+// success; an owner, group or DACL that the system refuses to set does not
+// fail the copy.
 bool copyFileOver(const std::string& from, const std::string& to);
 
 // Renames the file `from` to `to` on the same volume, keeping the file as it
@@ -79,6 +83,10 @@ bool removeFile(const std::string& path);
 // too, removing symbolic links and junctions as links, never following them.
 // True when nothing of it is left.
 bool removeTree(const std::string& path);
+
+// Deletes everything below the directory `path` as removeTree does, and keeps
+// `path` itself. True when nothing is left below it.
+bool emptyDirectory(const std::string& path);
 
 // Writes into *identity a value that is equal for two paths exactly when they
 // name the same existing file (links followed). False when the path cannot be
@@ -152,21 +160,31 @@ std::vector<std::string> commandLineArguments(int argc, char** argv);
 // True when the process was started.
 bool startProcess(const std::string& exe, const std::string& workDir);
 
-// An exclusive hold on a directory for this process, released by
-// releaseDirectory or by the system when the process ends, however it ends.
+// An exclusive hold on an installation directory for this process, released
+// by releaseDirectory or by the system when the process ends, however it
+// ends. A plain record: `handle` is the lock (Windows: a mutex), `own` the
+// POSIX lock on the directory itself, `madeDirectory` the lock directory
+// when the hold made it; a caller that keeps that directory clears it.
 struct DirectoryHold {
   std::intptr_t handle = -1;
+  std::intptr_t own = -1;
+  std::string madeDirectory;
 };
 
 enum class HoldResult { held, busy, unavailable };
 
-// Takes the hold on the existing directory `path`: held when taken, busy when
-// another process holds the same directory (however the path spells it),
-// unavailable when the directory cannot be opened. Never inherited by
-// processes this one starts.
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold);
+// Takes the hold on the existing directory `path` for every process on this
+// system, whatever its user or session: held when taken; busy when another
+// process holds the same directory (however the path spells it) or its hold
+// exists but refuses this process; unavailable when it cannot be taken at
+// all. POSIX locks `lockDir` (made when missing) and, where it can be
+// opened, `path`; Windows owns a mutex in the global namespace named after
+// `path`'s volume and file index. Never inherited by processes this one
+// starts.
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold);
 
-// Gives up a hold taken by holdDirectory; does nothing for one not taken.
+// Gives up a hold taken by holdDirectory, first removing `madeDirectory` when
+// it is still the held directory and empty; does nothing for one not taken.
 void releaseDirectory(DirectoryHold* hold);
 
 // ---- Input files: the update archive, read through one handle ----

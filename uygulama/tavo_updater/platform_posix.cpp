@@ -1,5 +1,6 @@
 // Platform operations for Linux and other POSIX systems. Backslashes in the
 // program's paths become slashes here, at the system-call boundary.
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -113,6 +114,15 @@ int openEmptied(const std::string& p, int flags, mode_t mode, const PathInfo* li
   return fd;
 }
 
+// Gives the open file the owner and group `uid` and `gid`. Only root may give
+// a file away: for another process, a refusal leaves the owner as it is,
+// and the group is set alone where this process is a member of it.
+bool keepOwner(int fd, uid_t uid, gid_t gid) {
+  if (fchown(fd, uid, gid) == 0) return true;
+  if (errno != EPERM) return false;
+  return fchown(fd, uid_t(-1), gid) == 0 || errno == EPERM;
+}
+
 // True when both descriptors read the same bytes to their end.
 bool sameBytes(int a, int b) {
   std::unique_ptr<char[]> bufferA(new char[copyChunk]), bufferB(new char[copyChunk]);
@@ -135,6 +145,38 @@ bool sameBytes(int a, int b) {
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
+}
+
+// The same for everything but the top directory.
+int removeEntryBelow(const char* path, const struct stat* st, int type, struct FTW* at) {
+  return at->level == 0 ? 0 : removeEntry(path, st, type, at);
+}
+
+// Opens the directory `p` and locks it without waiting. The descriptor, or
+// -1 with errno set (EWOULDBLOCK: another open file holds the lock). The
+// lock goes with the last descriptor, which dies with the process;
+// close-on-exec keeps a relaunched application from holding it.
+int lockDirectory(const std::string& p) {
+  int fd = open(p.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+bool sameInode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// True while `p` still names the directory that `fd` has open.
+bool stillNamed(int fd, const std::string& p) {
+  struct stat held, named;
+  return fstat(fd, &held) == 0 && stat(p.c_str(), &named) == 0 && sameInode(held, named);
 }
 
 }  // namespace
@@ -207,6 +249,9 @@ bool copyFileOver(const std::string& from, const std::string& to) {
     return false;
   }
   bool copied = copyBytes(in, out, st.st_size);
+  // Owner first: a change of owner clears the set-user-ID bit, which the
+  // mode then puts back.
+  copied = keepOwner(out, st.st_uid, st.st_gid) && copied;
   copied = fchmod(out, st.st_mode & 07777) == 0 && copied;
   struct timespec times[2] = {st.st_atim, st.st_mtim};
   copied = futimens(out, times) == 0 && copied;
@@ -224,6 +269,19 @@ bool removeTree(const std::string& path) {
   if (!S_ISDIR(st.st_mode)) return unlink(p.c_str()) == 0;
   nftw(p.c_str(), removeEntry, 16, FTW_DEPTH | FTW_PHYS);
   return lstat(p.c_str(), &st) != 0;
+}
+
+bool emptyDirectory(const std::string& path) {
+  std::string p = native(path);
+  nftw(p.c_str(), removeEntryBelow, 16, FTW_DEPTH | FTW_PHYS);
+  DIR* dir = opendir(p.c_str());
+  if (dir == nullptr) return false;
+  bool empty = true;
+  while (struct dirent* entry = readdir(dir))
+    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+      empty = false;
+  closedir(dir);
+  return empty;
 }
 
 bool fileIdentity(const std::string& path, std::string* identity) {
@@ -365,25 +423,46 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return result == 0;
 }
 
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
-  // A lock on the directory itself: the same inode however the path is
-  // spelt, dropped by the kernel with the last descriptor, which dies with
-  // the process. Close-on-exec keeps a relaunched application from holding it.
-  int fd = open(native(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return HoldResult::unavailable;
-  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    bool busy = errno == EWOULDBLOCK;
-    close(fd);
-    return busy ? HoldResult::busy : HoldResult::unavailable;
+HoldResult holdDirectory(const std::string& path, const std::string& lockDir, DirectoryHold* hold) {
+  // Every run locks `lockDir`, which it makes when missing and so may
+  // always open, even in a directory it may write but not read. A lock
+  // taken on a directory that was removed meanwhile (by the end of another
+  // run) holds nothing: then it starts again on the new one.
+  std::string dir = native(lockDir);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    int madeError = mkdir(dir.c_str(), 0777) == 0 ? 0 : errno;
+    int fd = lockDirectory(dir);
+    if (fd < 0) {
+      // Another's lock directory that we may not open counts as held.
+      if (errno == EWOULDBLOCK || errno == EACCES) return HoldResult::busy;
+      if (errno == ENOENT && (madeError == 0 || madeError == EEXIST)) continue;
+      return HoldResult::unavailable;
+    }
+    if (!stillNamed(fd, dir)) {
+      close(fd);
+      continue;
+    }
+    hold->handle = fd;
+    hold->madeDirectory = madeError == 0 ? lockDir : std::string();
+    // The directory itself is locked too where it can be opened: that lock
+    // stays put while the run's own work removes and makes `lockDir`.
+    hold->own = lockDirectory(native(path));
+    if (hold->own >= 0 || errno != EWOULDBLOCK) return HoldResult::held;
+    releaseDirectory(hold);
+    return HoldResult::busy;
   }
-  hold->handle = fd;
-  return HoldResult::held;
+  return HoldResult::unavailable;
 }
 
 void releaseDirectory(DirectoryHold* hold) {
+  // A lock directory this hold made goes again if nothing was put in it;
+  // rmdir refuses one that is not empty.
+  if (hold->handle >= 0 && !hold->madeDirectory.empty() &&
+      stillNamed(int(hold->handle), native(hold->madeDirectory)))
+    rmdir(native(hold->madeDirectory).c_str());
   if (hold->handle >= 0) close(int(hold->handle));
-  hold->handle = -1;
+  if (hold->own >= 0) close(int(hold->own));
+  *hold = DirectoryHold();
 }
 
 // ---- Input files ----

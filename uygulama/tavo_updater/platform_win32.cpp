@@ -13,6 +13,7 @@
 #include <windows.h>
 
 // Needs the types of windows.h.
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -27,6 +28,14 @@ const DWORD shareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // The attributes a replaced file keeps, as a copy keeps its source's.
 const DWORD keptAttributes =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// The hold's mutex: everyone (WD) may wait on it and release it
+// (SYNCHRONIZE | MUTEX_MODIFY_STATE), nothing more.
+const wchar_t* const holdSecurity = L"D:(A;;0x00100001;;;WD)";
+
+// What a copy takes over from its source's security descriptor.
+const SECURITY_INFORMATION keptSecurity =
+    OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
 // Seconds between 1601-01-01 (FILETIME) and 1970-01-01 (time_t).
 const long long epochDifference = 11644473600LL;
@@ -196,17 +205,26 @@ void removeEntry(const std::wstring& name, DWORD attributes) {
     removeTreeBelow(name);
 }
 
-// Removes the directory `dir` (a "\\?\" path) and what is below it.
-void removeTreeBelow(const std::wstring& dir) {
+// Removes what is below the directory `dir` (a "\\?\" path); true when
+// nothing is left.
+bool emptyTree(const std::wstring& dir) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring entry = found.cFileName;
-      if (entry != L"." && entry != L"..") removeEntry(dir + L"\\" + entry, found.dwFileAttributes);
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool empty = true;
+  do {
+    std::wstring entry = found.cFileName;
+    if (entry == L"." || entry == L"..") continue;
+    removeEntry(dir + L"\\" + entry, found.dwFileAttributes);
+    empty = empty && attributesOf(dir + L"\\" + entry) == INVALID_FILE_ATTRIBUTES;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return empty;
+}
+
+// Removes the directory `dir` (a "\\?\" path) and what is below it.
+void removeTreeBelow(const std::wstring& dir) {
+  emptyTree(dir);
   retryWhileHeld([&] { return RemoveDirectoryW(dir.c_str()) != 0; });
 }
 
@@ -303,7 +321,10 @@ bool copyFileOver(const std::string& from, const std::string& to) {
   if (existingFile(target, &attributes) && mustReplaceName(target, attributes, keptAttributes) &&
       !removeName(target, attributes))
     return false;
-  return retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; });
+  if (!retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; }))
+    return false;
+  copySecurity(source, target);
+  return true;
 }
 
 bool moveFile(const std::string& from, const std::string& to, bool replace) {
@@ -334,6 +355,8 @@ bool removeTree(const std::string& path) {
   removeEntry(name, attributes);
   return attributesOf(name) == INVALID_FILE_ATTRIBUTES;
 }
+
+bool emptyDirectory(const std::string& path) { return emptyTree(longPath(path)); }
 
 bool fileIdentity(const std::string& path, std::string* identity) {
   // Volume and file index name the file itself, whatever letter case or
@@ -557,19 +580,31 @@ bool readWholeFile(const std::string& path, std::string* content) {
   return read;
 }
 
-HoldResult holdDirectory(const std::string& path, DirectoryHold* hold) {
+HoldResult holdDirectory(const std::string& path, const std::string&, DirectoryHold* hold) {
   // Volume serial and file index name the directory whatever the letter
   // case or separators of the path; a mutex of that name is owned by one
-  // process at a time and becomes free (abandoned) when its owner dies.
+  // process at a time and becomes free (abandoned) when its owner dies. In
+  // the global namespace, runs of every session see it (services, scheduled
+  // tasks, other signed-in users), and any user may wait on it. One that
+  // exists but refuses us (ERROR_ACCESS_DENIED) counts as busy, and so does
+  // a name this process may not create there (see docs/windows.md).
   BY_HANDLE_FILE_INFORMATION info;
   if (!fileInformation(longPath(path), &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
     return HoldResult::unavailable;
-  std::wstring name = L"Local\\tavo_updater_" + std::to_wstring(info.dwVolumeSerialNumber) + L"_" +
+  std::wstring name = L"Global\\tavo_updater_" + std::to_wstring(info.dwVolumeSerialNumber) + L"_" +
                       std::to_wstring(info.nFileIndexHigh) + L"_" +
                       std::to_wstring(info.nFileIndexLow);
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  if (mutex == nullptr) return HoldResult::unavailable;
+  PSECURITY_DESCRIPTOR everyone = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(holdSecurity, SDDL_REVISION_1,
+                                                            &everyone, nullptr))
+    return HoldResult::unavailable;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, everyone, FALSE};
+  HANDLE mutex = CreateMutexExW(&attributes, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE);
+  DWORD error = GetLastError();
+  LocalFree(everyone);
+  if (mutex == nullptr)
+    return error == ERROR_ACCESS_DENIED ? HoldResult::busy : HoldResult::unavailable;
   DWORD waited = WaitForSingleObject(mutex, 0);
   if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
     hold->handle = reinterpret_cast<std::intptr_t>(mutex);

@@ -48,10 +48,14 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
   std::vector<Retimed> zamanlar;
   if (content.whole) undoLists(content.records, hedef, yedekDir, &yedekler, &yeniler, &zamanlar);
   if (!rollBack(yedekler, yeniler, zamanlar) || !syncVolumes({hedef})) return Recovery::incomplete;
-  return removeJournalAndBackup(yedekDir) ? Recovery::done : Recovery::incomplete;
+  // The backup directory itself stays: the run's hold may be on it.
+  if (!removeJournal(yedekDir)) return Recovery::incomplete;
+  emptyDirectory(yedekDir);
+  return Recovery::done;
 }
 
 bool removeStaleBackup(const std::string& yedekDir) {
   bool isDirectory = false;
-  return !pathAttributes(yedekDir, &isDirectory) || removeTree(yedekDir);
+  if (!pathAttributes(yedekDir, &isDirectory)) return true;
+  return isDirectory ? emptyDirectory(yedekDir) : removeTree(yedekDir);
 }

@@ -13,11 +13,13 @@ enum class Recovery { none, done, incomplete };
 // while it was written changes nothing. done: the installation is as before
 // the interrupted run and the journal and backup are gone; incomplete:
 // something could not be undone, everything is kept; none: no journal,
-// nothing touched. Replaying again gives the same result.
+// nothing touched. After done the backup directory is left empty. Replaying again gives the same
+// result.
 Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir);
 
-// Removes a backup directory that has no journal: it holds only files that
-// an ended run superseded. True when nothing of it is left.
+// Empties a backup directory that has no journal: it holds only files that
+// an ended run superseded (the directory stays: the run's hold may be on
+// it). True when nothing is left in it.
 bool removeStaleBackup(const std::string& yedekDir);
 
 #endif

@@ -82,7 +82,6 @@ int install(Run* run) {
 int runHeld(Run* run, bool recoverOnly) {
   if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
   waitForHost(run->pidS);
-  run->yedekDir = run->hedef + "\\_guncelleme_yedek";
   Recovery recovery = recoverInterrupted(run->hedef, run->yedekDir);
   if (recovery == Recovery::incomplete) {
     reportKeptBackup(*run);
@@ -90,7 +89,10 @@ int runHeld(Run* run, bool recoverOnly) {
   }
   // A backup directory without a journal holds superseded files only.
   if (recovery == Recovery::none) run->staleBackup = !removeStaleBackup(run->yedekDir);
-  return recoverOnly ? 0 : install(run);
+  if (!recoverOnly) return install(run);
+  // The end of a recovery's run: the emptied backup directory goes last.
+  removeBackupDir(run->yedekDir);
+  return 0;
 }
 
 }  // namespace
@@ -110,16 +112,26 @@ int runUpdate(int argc, const char* const* argv) {
     return 2;
   }
   // One run per installation directory, from before the wait until its
-  // backup is gone. An update makes the directory first, as its backup
-  // directory would; a directory that cannot be opened is worked on
-  // unheld, as before there was a hold.
+  // backup is gone; a run never works unheld: one that cannot take the
+  // hold stops as if another held it. An update makes the directory first,
+  // and keeps the backup directory the hold may make (it removes it itself).
   if (!recoverOnly) makeDirs(run.hedef);
+  run.yedekDir = run.hedef + "\\_guncelleme_yedek";
+  // A recovery of a directory that is not there has nothing to hold or do.
+  bool isDirectory = false;
+  if (recoverOnly && !pathAttributes(run.hedef, &isDirectory)) {
+    relaunch(run.exe, run.hedef);
+    return 0;
+  }
   DirectoryHold hold;
-  if (holdDirectory(run.hedef, &hold) == HoldResult::busy) {
+  if (holdDirectory(run.hedef, run.yedekDir, &hold) != HoldResult::held) {
     say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n");
     return 5;
   }
   int code = runHeld(&run, recoverOnly);
+  // A backup directory the hold made goes with it, unless the run left it
+  // (an archive that cannot be opened leaves it, empty).
+  if (!recoverOnly && code != 6) hold.madeDirectory.clear();
   // Given up before the relaunch: the application may start a recovery of
   // its own at once (after a kept backup), which must find it free.
   releaseDirectory(&hold);
