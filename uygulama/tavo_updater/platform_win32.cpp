@@ -228,6 +228,22 @@ void removeTreeBelow(const std::wstring& dir) {
   retryWhileHeld([&] { return RemoveDirectoryW(dir.c_str()) != 0; });
 }
 
+// Gives `target` the owner, group and DACL of `source`, exactly as they are
+// (no inheritance is worked out again), so that a backup and its restore
+// give a file back its own. Setting another user's owner needs a privilege
+// most runs do not hold: then the group and DACL go alone, then the DACL;
+// what the system refuses stays as it was.
+void copySecurity(const std::wstring& source, const std::wstring& target) {
+  DWORD size = 0;
+  GetFileSecurityW(source.c_str(), keptSecurity, nullptr, 0, &size);
+  std::vector<char> buffer(size);
+  PSECURITY_DESCRIPTOR security = buffer.data();
+  if (size == 0 || !GetFileSecurityW(source.c_str(), keptSecurity, security, size, &size)) return;
+  for (SECURITY_INFORMATION parts : {keptSecurity, keptSecurity & ~OWNER_SECURITY_INFORMATION,
+                                     SECURITY_INFORMATION(DACL_SECURITY_INFORMATION)})
+    if (SetFileSecurityW(target.c_str(), parts, security)) return;
+}
+
 HANDLE openForReading(const std::wstring& name) {
   return openFile(name, GENERIC_READ, shareAll, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
 }
