@@ -481,10 +481,25 @@ bool setFileTimes(const std::string& path, FileTime when) {
   FILETIME time;
   time.dwLowDateTime = DWORD(ticks & 0xFFFFFFFFULL);
   time.dwHighDateTime = DWORD(ticks >> 32);
-  HANDLE h = openForMetadata(longPath(path), FILE_WRITE_ATTRIBUTES);
+  std::wstring name = longPath(path);
+  // Windows lets a read-only file's times be set; wine refuses it while the
+  // attribute is on, so there it is lifted for the call and put back.
+  DWORD attributes = attributesOf(name);
+  bool readOnly =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  HANDLE h = openForMetadata(name, FILE_WRITE_ATTRIBUTES);
+  if (h == INVALID_HANDLE_VALUE && readOnly &&
+      setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
+    h = openForMetadata(name, FILE_WRITE_ATTRIBUTES);
+    if (h == INVALID_HANDLE_VALUE) SetFileAttributesW(name.c_str(), attributes);
+  } else {
+    readOnly = false;
+  }
   if (h == INVALID_HANDLE_VALUE) return false;
   bool set = SetFileTime(h, nullptr, &time, &time) != 0;
-  return CloseHandle(h) != 0 && set;
+  bool closed = CloseHandle(h) != 0;
+  if (readOnly) SetFileAttributesW(name.c_str(), attributes);
+  return closed && set;
 }
 
 bool waitForProcess(std::uint32_t pid, unsigned milliseconds) {
