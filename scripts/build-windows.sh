@@ -42,13 +42,19 @@ fetch_source() {
   return 1
 }
 
-build_libzip() {
+# Sets $src to the unpacked source of Debian package $1, fetched first when
+# its file $2 is not there yet.
+source_of() {
   mkdir -p "$deps/src"
-  if ! ls -d "$deps"/src/libzip-*/CMakeLists.txt >/dev/null 2>&1; then
+  if ! ls -d "$deps"/src/"$1"-*/"$2" >/dev/null 2>&1; then
     enable_source_lines
-    fetch_source libzip
+    fetch_source "$1"
   fi
-  src=$(ls -d "$deps"/src/libzip-*/ | head -n 1)
+  src=$(ls -d "$deps"/src/"$1"-*/ | head -n 1)
+}
+
+build_libzip() {
+  source_of libzip CMakeLists.txt
   cmake -S "$src" -B "$deps/libzip-build" \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF \
@@ -70,12 +76,7 @@ build_libzip() {
 # ISA-L's own makefile builds the static library for mingw with nasm; its
 # public headers go where the project includes them from (<isa-l/...>).
 build_isal() {
-  mkdir -p "$deps/src"
-  if ! ls -d "$deps"/src/libisal-*/Makefile.unx >/dev/null 2>&1; then
-    enable_source_lines
-    fetch_source libisal
-  fi
-  src=$(ls -d "$deps"/src/libisal-*/ | head -n 1)
+  source_of libisal Makefile.unx
   make -C "$src" -f Makefile.unx arch=mingw AS=nasm -j "$jobs" lib >"$deps/isal-build.log" 2>&1 ||
     { cat "$deps/isal-build.log" >&2; exit 1; }
   mkdir -p "$prefix/lib" "$prefix/include/isa-l"
@@ -87,12 +88,7 @@ build_isal() {
 # want mingw's libssp beside the program. Debian's source comes without a
 # configure script: autoreconf makes it, as Debian's own build does.
 build_sodium() {
-  mkdir -p "$deps/src"
-  if ! ls -d "$deps"/src/libsodium-*/configure.ac >/dev/null 2>&1; then
-    enable_source_lines
-    fetch_source libsodium
-  fi
-  src=$(ls -d "$deps"/src/libsodium-*/ | head -n 1)
+  source_of libsodium configure.ac
   [ -x "$src/configure" ] || (cd "$src" && autoreconf -fi) >"$deps/sodium-autoreconf.log" 2>&1 ||
     { cat "$deps/sodium-autoreconf.log" >&2; exit 1; }
   rm -rf "$deps/sodium-build"
