@@ -8,7 +8,11 @@ set -eu
 packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-dev
   libgtest-dev zip unzip libarchive-tools python3 time clang-format
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-  libz-mingw-w64-dev wine wine64 dpkg-dev clang libclang-rt-14-dev libisal-dev nasm locales"
+  libz-mingw-w64-dev wine wine64 dpkg-dev clang libclang-rt-14-dev libisal-dev nasm locales
+  eatmydata strace"
+# The benchmark fetches its npm workloads with npm, which a Node.js from
+# elsewhere may already bring.
+command -v npm >/dev/null || packages="$packages npm"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
