@@ -9,7 +9,7 @@ packages="cmake make g++ pkg-config libzip-dev zipcmp zipmerge ziptool zlib1g-de
   libgtest-dev zip unzip libarchive-tools python3 time clang-format
   mingw-w64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   libz-mingw-w64-dev wine wine64 dpkg-dev clang libclang-rt-14-dev libisal-dev nasm locales
-  fuse3 libfuse3-dev libsodium-dev minisign autoconf automake libtool"
+  fuse3 libfuse3-dev libsodium-dev minisign autoconf automake libtool eatmydata strace"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
