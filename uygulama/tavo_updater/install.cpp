@@ -30,6 +30,7 @@ struct Progress {
 void makeDirectoriesFor(const std::string& path, std::size_t from, Progress* p) {
   for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
        at = path.find_first_of("\\/", at + 1)) {
+    if (path[at - 1] == '\\' || path[at - 1] == '/') continue;
     std::string dir = path.substr(0, at);
     DirState& state = (*p->directories)[dir];  // missing when not looked at
     if (state == DirState::present) continue;
@@ -66,7 +67,7 @@ bool backUp(const std::string& t, const std::string& yb, Run* run) {
 
 // Handles one file entry; false when the run must stop.
 bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
-  const std::string& t = e.target;
+  std::string t = targetOf(*run, e);
   makeDirectoriesFor(t, run->hedef.size() + 1, p);
   PathInfo now = e.before;
   if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
@@ -122,7 +123,7 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
       report("tavo_updater: yedek alinamadi: %s\n", e.name);
       return false;
     case Step::directory:
-      if (makeDirectoryEntry(e.target, run->hedef.size() + 1, p)) return true;
+      if (makeDirectoryEntry(targetOf(*run, e), run->hedef.size() + 1, p)) return true;
       report("tavo_updater: cikarma hatasi: %s\n", e.name);
       return false;
     case Step::skip:
@@ -147,6 +148,8 @@ bool installEntries(ZipArchive* z, Run* run) {
     report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(plan));
     return run->ok = false;
   }
+  // The records are on the disk; the run needs them no more.
+  std::vector<JournalRecord>().swap(plan.records);
   Progress progress{&plan.directories, {}};
   run->ok = true;
   for (const PlannedEntry& e : plan.entries) {

@@ -45,6 +45,8 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
                       Plan* plan) {
   for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
        at = path.find_first_of("\\/", at + 1)) {
+    // "a//b" names "a" twice: once is enough.
+    if (path[at - 1] == '\\' || path[at - 1] == '/') continue;
     std::string dir = path.substr(0, at);
     auto known = plan->directories.find(dir);
     DirState state = DirState::present;
@@ -94,18 +96,20 @@ bool planEntry(ZipArchive* z, const Run& run, const std::string& backupIdentity,
     e->step = Step::unreadable;
     return false;
   }
-  e->target = joinPath(run.hedef, e->name);
+  std::string target = joinPath(run.hedef, e->name);
   std::size_t below = run.hedef.size() + 1;
   if (!isSafeEntryName(e->name) || hasControlBytes(raw)) {
     e->step = Step::refused;
   } else if (entryIsDirectory(z, e->index)) {
-    e->step = checkDirectories(e->target + "\\", below, backupIdentity, plan) ? Step::directory
-                                                                              : Step::refused;
+    e->step = checkDirectories(target.back() == '\\' ? target : target + "\\", below,
+                               backupIdentity, plan)
+                  ? Step::directory
+                  : Step::refused;
   } else if (isUpdaterItself(e->name)) {
     e->step = Step::skip;
-  } else if (!checkDirectories(e->target, below, backupIdentity, plan)) {
+  } else if (!checkDirectories(target, below, backupIdentity, plan)) {
     e->step = Step::refused;
-  } else if (!lookAt(e->target, &e->before)) {
+  } else if (!lookAt(target, &e->before)) {
     e->step = Step::unreadable;
   } else if (run.staleBackup && e->before.kind == PathKind::file &&
              !backupPlaceFree(run, e->name)) {
@@ -133,12 +137,15 @@ void markShared(Plan* plan) {
 
 std::string relativeName(const std::string& name) { return joinPath("", name).substr(1); }
 
+std::string targetOf(const Run& run, const PlannedEntry& e) { return joinPath(run.hedef, e.name); }
+
 void planEntries(ZipArchive* z, const Run& run, Plan* plan) {
   std::string backupIdentity;
   fileIdentity(run.yedekDir, &backupIdentity);
   plan->volumes.emplace(volumeOf(backupIdentity), run.hedef);
   std::set<std::string> recorded;
   std::uint64_t n = entryCount(z);
+  plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {
     PlannedEntry e;
     e.index = i;

@@ -20,8 +20,7 @@ enum class Step { unreadable, refused, noBackupPlace, directory, skip, file };
 
 struct PlannedEntry {
   std::uint64_t index = 0;
-  std::string name;    // as stored, decoded
-  std::string target;  // below hedef
+  std::string name;  // as stored, decoded
   Step step = Step::skip;
   EntryFacts facts;         // file entries
   bool factsKnown = false;  // false: the extraction refuses the entry
@@ -43,6 +42,9 @@ struct Plan {
 // *plan. Changes nothing, except removing a stale file at a backup place
 // when run.staleBackup says an old backup directory could not be removed.
 void planEntries(ZipArchive* z, const Run& run, Plan* plan);
+
+// The entry's path below hedef.
+std::string targetOf(const Run& run, const PlannedEntry& e);
 
 // The entry's name as it is joined below hedef and yedekDir.
 std::string relativeName(const std::string& name);

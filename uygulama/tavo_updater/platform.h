@@ -44,8 +44,9 @@ struct PathInfo {
   // POSIX permission bits; on Windows the read-only, hidden and system
   // attributes. Owner and group: POSIX only.
   std::uint32_t permissions = 0, owner = 0, group = 0;
-  std::string identity;  // equal for two paths exactly when they name one file
-  std::string volume;    // equal for two paths on one file system
+  // Equal for two paths exactly when they name one file; the part before
+  // its first ':' names the file system.
+  std::string identity;
 };
 
 // Looks at `path` once, not following a link at the path itself (links on

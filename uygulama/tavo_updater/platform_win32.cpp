@@ -315,8 +315,8 @@ bool lookAt(const std::string& path, PathInfo* info) {
     info->size = (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
     info->modified = fromFileTime(found.ftLastWriteTime);
     info->permissions = attributes & keptAttributes;
-    info->volume = std::to_string(found.dwVolumeSerialNumber);
-    info->identity = info->volume + ":" + std::to_string(found.nFileIndexHigh) + ":" +
+    info->identity = std::to_string(found.dwVolumeSerialNumber) + ":" +
+                     std::to_string(found.nFileIndexHigh) + ":" +
                      std::to_string(found.nFileIndexLow);
   }
   CloseHandle(h);

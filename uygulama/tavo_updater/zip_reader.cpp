@@ -30,17 +30,41 @@ const zip_uint32_t dosDirectoryBit = 0x10;
 
 // The archive's bytes as libzip reads them: our open input file, the
 // position of libzip's next read, and whether the file is ours to close.
+// Reads smaller than this are served from one read-ahead of this size: an
+// archive of small files would otherwise cost a system call for every
+// entry's header and another for its data.
+const std::size_t readAhead = 64 * 1024;
+
 struct ArchiveSource {
   InputFile file;
   bool owned = false;
   zip_uint64_t position = 0;
   zip_error_t error;
+  std::unique_ptr<unsigned char[]> ahead{new unsigned char[readAhead]};
+  zip_uint64_t aheadAt = 0, aheadSize = 0;  // what `ahead` holds
 };
 
 zip_int64_t readSource(ArchiveSource* s, void* data, zip_uint64_t len) {
   // Never past the size seen at the open: those are the bytes that were checked.
   zip_uint64_t left = s->position < s->file.size ? s->file.size - s->position : 0;
-  std::int64_t got = readInputFile(s->file, s->position, data, std::size_t(std::min(len, left)));
+  std::size_t want = std::size_t(std::min(len, left));
+  bool inAhead = s->position >= s->aheadAt && s->position + want <= s->aheadAt + s->aheadSize;
+  if (!inAhead && want < readAhead) {
+    std::int64_t got = readInputFile(s->file, s->position, s->ahead.get(), readAhead);
+    s->aheadAt = s->position;
+    s->aheadSize = got < 0 ? 0 : zip_uint64_t(got);
+    if (got < 0) {
+      zip_error_set(&s->error, ZIP_ER_READ, 0);
+      return -1;
+    }
+    inAhead = true;
+    want = std::size_t(std::min<zip_uint64_t>(want, s->aheadSize));
+  }
+  std::int64_t got = want;
+  if (inAhead)
+    std::memcpy(data, s->ahead.get() + (s->position - s->aheadAt), want);
+  else
+    got = readInputFile(s->file, s->position, data, want);
   if (got < 0) {
     zip_error_set(&s->error, ZIP_ER_READ, 0);
     return -1;
@@ -357,16 +381,18 @@ bool extractableStat(ZipArchive* a, std::uint64_t index, zip_stat_t* st) {
   return zip_stat_index(a->z, index, 0, st) == 0 && canExtract(a->z, index, *st);
 }
 
-// The CRC-32 of the file `in`; false when it cannot be read.
+// The CRC-32 of the file `in`, as far as its size at the open; false when it
+// cannot be read that far.
 bool fileCrc(ZipArchive* a, const InputFile& in, std::uint32_t* crc) {
   *crc = 0;
-  std::uint64_t at = 0;
-  std::int64_t got = 0;
-  while ((got = readInputFile(in, at, a->compared.get(), outputChunk)) > 0) {
+  for (std::uint64_t at = 0; at < in.size;) {
+    std::size_t want = std::size_t(std::min<std::uint64_t>(in.size - at, outputChunk));
+    std::int64_t got = readInputFile(in, at, a->compared.get(), want);
+    if (got <= 0) return false;
     *crc = crcOf(*crc, a->compared.get(), std::size_t(got));
     at += std::uint64_t(got);
   }
-  return got == 0;
+  return true;
 }
 
 ZipArchive* wrapArchive(zip_t* z) {
@@ -440,16 +466,16 @@ bool entryMatchesFile(ZipArchive* a, std::uint64_t index, const std::string& pat
   zip_stat_t st;
   InputFile file;
   if (!extractableStat(a, index, &st) || !openInputFile(path, &file, true)) return false;
-  // The file's CRC-32 first: a file that differs costs one read, not a decoding.
+  // The file's size and CRC-32 first: a file that differs costs one read,
+  // not a decoding.
   std::uint32_t crc = 0;
   std::uint64_t at = 0;
   Sink sink;
   sink.in = &file;
   sink.at = &at;
   sink.buffer = a->compared.get();
-  unsigned char end = 0;
-  bool same = fileCrc(a, file, &crc) && crc == st.crc && decodeEntry(a, index, sink, st) &&
-              readInputFile(file, at, &end, 1) == 0;
+  bool same = file.size == st.size && fileCrc(a, file, &crc) && crc == st.crc &&
+              decodeEntry(a, index, sink, st) && at == file.size;
   closeInputFile(&file);
   return same;
 }
