@@ -100,7 +100,7 @@ snapshot() {
 }
 snapshot > "$root/surum1.txt"
 journal="$inst/_guncelleme_yedek/_gunluk.tvj"
-echo "== act 2: an update of 60 MB, killed once its journal holds a few records"
+echo "== act 2: an update of 60 MB, killed a moment after its plan is in the journal"
 "$inst/tavo_updater" --zip "$root/guncelleme2.zip" --hedef "$inst" > "$root/output2.txt" 2>&1 &
 pid=$!
 i=0
