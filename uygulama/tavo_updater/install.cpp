@@ -66,8 +66,9 @@ bool backUp(const std::string& t, const std::string& yb, Run* run) {
 }
 
 // Handles one file entry; false when the run must stop.
-bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
-  std::string t = targetOf(*run, e);
+bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& name, Run* run,
+                 Progress* p) {
+  std::string t = joinPath(run->hedef, name);
   makeDirectoriesFor(t, run->hedef.size() + 1, p);
   PathInfo now = e.before;
   if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
@@ -79,10 +80,10 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
         run->zamanlar.push_back({t, now.modified});
       return true;
     }
-    std::string yb = joinPath(run->yedekDir, e.name);
+    std::string yb = joinPath(run->yedekDir, name);
     makeDirectoriesFor(yb, run->yedekDir.size() + 1, p);
     if (!backUp(t, yb, run)) {
-      report("tavo_updater: yedek alinamadi: %s\n", e.name);
+      report("tavo_updater: yedek alinamadi: %s\n", name);
       return false;
     }
     if (run->yedekler.back().moved) like = &now;
@@ -91,14 +92,14 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
-    report("tavo_updater: cikarma hatasi: %s\n", e.name);
+    report("tavo_updater: cikarma hatasi: %s\n", name);
     return false;
   }
   bool extracted = extractEntry(z, e.index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report("tavo_updater: cikarma hatasi: %s\n", e.name);
+    report("tavo_updater: cikarma hatasi: %s\n", name);
     return false;
   }
   return true;
@@ -106,30 +107,33 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
 
 // The name to report when the plan cannot be written: the first entry the
 // run would have changed.
-std::string firstChanged(const Plan& plan) {
+std::string firstChanged(ZipArchive* z, const Plan& plan) {
+  std::string name;
   for (const PlannedEntry& e : plan.entries)
-    if (e.step == Step::file) return e.name;
+    if (e.step == Step::file && entryName(z, e.index, &name)) return name;
   return "";
 }
 
 bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
+  std::string name;
+  if (e.step != Step::unreadable && !entryName(z, e.index, &name)) return false;
   switch (e.step) {
     case Step::unreadable:
       return false;
     case Step::refused:
-      report("tavo_updater: gecersiz girdi adi: %s\n", e.name);
+      report("tavo_updater: gecersiz girdi adi: %s\n", name);
       return false;
     case Step::noBackupPlace:
-      report("tavo_updater: yedek alinamadi: %s\n", e.name);
+      report("tavo_updater: yedek alinamadi: %s\n", name);
       return false;
     case Step::directory:
-      if (makeDirectoryEntry(targetOf(*run, e), run->hedef.size() + 1, p)) return true;
-      report("tavo_updater: cikarma hatasi: %s\n", e.name);
+      if (makeDirectoryEntry(joinPath(run->hedef, name), run->hedef.size() + 1, p)) return true;
+      report("tavo_updater: cikarma hatasi: %s\n", name);
       return false;
     case Step::skip:
       return true;
     case Step::file:
-      return installFile(z, e, run, p);
+      return installFile(z, e, name, run, p);
   }
   return false;
 }
@@ -145,7 +149,7 @@ bool installEntries(ZipArchive* z, Run* run) {
   // directory's name in hedef.
   if (!plan.records.empty() &&
       (!writePlan(&run->gunluk, plan.records) || !syncDirectory(run->hedef))) {
-    report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(plan));
+    report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(z, plan));
     return run->ok = false;
   }
   // The records are on the disk; the run needs them no more.

@@ -65,8 +65,9 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
 
 // Adds the records of a file entry whose target is as `e.before` says; each
 // relative name once.
-void recordFile(const PlannedEntry& e, std::set<std::string>* recorded, Plan* plan) {
-  std::string name = relativeName(e.name);
+void recordFile(const PlannedEntry& e, const std::string& entry, std::set<std::string>* recorded,
+                Plan* plan) {
+  std::string name = relativeName(entry);
   if (!recorded->insert(name).second) return;
   if (e.before.kind == PathKind::missing) {
     plan->records.push_back({journalCreated, name, FileTime()});
@@ -92,32 +93,32 @@ bool backupPlaceFree(const Run& run, const std::string& name) {
 bool planEntry(ZipArchive* z, const Run& run, const std::string& backupIdentity,
                std::set<std::string>* recorded, Plan* plan, PlannedEntry* e) {
   std::string raw;
-  if (!entryName(z, e->index, &e->name) || !entryRawName(z, e->index, &raw)) {
+  std::string name;
+  if (!entryName(z, e->index, &name) || !entryRawName(z, e->index, &raw)) {
     e->step = Step::unreadable;
     return false;
   }
-  std::string target = joinPath(run.hedef, e->name);
+  std::string target = joinPath(run.hedef, name);
   std::size_t below = run.hedef.size() + 1;
-  if (!isSafeEntryName(e->name) || hasControlBytes(raw)) {
+  if (!isSafeEntryName(name) || hasControlBytes(raw)) {
     e->step = Step::refused;
   } else if (entryIsDirectory(z, e->index)) {
     e->step = checkDirectories(target.back() == '\\' ? target : target + "\\", below,
                                backupIdentity, plan)
                   ? Step::directory
                   : Step::refused;
-  } else if (isUpdaterItself(e->name)) {
+  } else if (isUpdaterItself(name)) {
     e->step = Step::skip;
   } else if (!checkDirectories(target, below, backupIdentity, plan)) {
     e->step = Step::refused;
   } else if (!lookAt(target, &e->before)) {
     e->step = Step::unreadable;
-  } else if (run.staleBackup && e->before.kind == PathKind::file &&
-             !backupPlaceFree(run, e->name)) {
+  } else if (run.staleBackup && e->before.kind == PathKind::file && !backupPlaceFree(run, name)) {
     e->step = Step::noBackupPlace;
   } else {
     e->step = Step::file;
     e->factsKnown = entryFacts(z, e->index, &e->facts);
-    recordFile(*e, recorded, plan);
+    recordFile(*e, name, recorded, plan);
   }
   return e->step == Step::directory || e->step == Step::skip || e->step == Step::file;
 }
@@ -136,8 +137,6 @@ void markShared(Plan* plan) {
 }  // namespace
 
 std::string relativeName(const std::string& name) { return joinPath("", name).substr(1); }
-
-std::string targetOf(const Run& run, const PlannedEntry& e) { return joinPath(run.hedef, e.name); }
 
 void planEntries(ZipArchive* z, const Run& run, Plan* plan) {
   std::string backupIdentity;

@@ -43,9 +43,6 @@ struct Plan {
 // when run.staleBackup says an old backup directory could not be removed.
 void planEntries(ZipArchive* z, const Run& run, Plan* plan);
 
-// The entry's path below hedef.
-std::string targetOf(const Run& run, const PlannedEntry& e);
-
 // The entry's name as it is joined below hedef and yedekDir.
 std::string relativeName(const std::string& name);
 
