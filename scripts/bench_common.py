@@ -8,6 +8,7 @@ environment). The cases of a workload take turns, run after run, so that a
 slow spell of the shared machine falls on all of them alike; a case's figure
 is the median of its runs, and its memory the largest peak of its runs.
 """
+import argparse
 import filecmp
 import os
 import shutil
@@ -205,3 +206,14 @@ def real_names(only, real_work):
     known = sorted(os.listdir(real_work)) if os.path.isdir(real_work) else []
     return [n for n in selected(only, known)
             if os.path.exists(os.path.join(real_work, n, "meta.json"))]
+
+
+def bench_arguments(doc, runs):
+    """The parser of a bench driver, with the options every driver takes:
+    the updater as built and as it was before, the runs and BENCH_ONLY."""
+    p = argparse.ArgumentParser(description=doc.splitlines()[0])
+    p.add_argument("--updater", required=True)
+    p.add_argument("--before", help="the updater as it was before (the baseline build)")
+    p.add_argument("--runs", type=int, default=runs)
+    p.add_argument("--only", default="", help="BENCH_ONLY's list")
+    return p

@@ -22,14 +22,13 @@ median of its runs, the updater's 400 ms pause subtracted. Note that sync -f
 and the updater's syncfs also write out whatever else is waiting for the same
 file system. Run with --help for the arguments.
 """
-import argparse
 import collections
 import os
 import re
 import shutil
 import subprocess
 
-from bench_common import (SYNTHETIC, UPDATER_PAUSE, fs_type, holds_tree, prime,
+from bench_common import (bench_arguments, SYNTHETIC, UPDATER_PAUSE, fs_type, holds_tree, prime,
                           real_names, restore_tree, run_commands, selected, take_turns, tree_stats,
                           workload_paths)
 from bench_update import update_table
@@ -115,15 +114,11 @@ def durable_row(name, files, as_built, leaked, res):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--updater", required=True)
-    p.add_argument("--before", help="the updater as it was before (the baseline build)")
+    p = bench_arguments(__doc__, 3)
     p.add_argument("--synthetic-work", required=True, help="where bench_workloads.py put W1-W4")
     p.add_argument("--real-work", required=True, help="where bench_real.py put its workloads")
     p.add_argument("--disk", required=True, help="scratch directory on a disk")
     p.add_argument("--prime-dir", required=True, help="where to prime memory (tmpfs)")
-    p.add_argument("--runs", type=int, default=3)
-    p.add_argument("--only", default="", help="BENCH_ONLY's list")
     args = p.parse_args()
     names = selected(args.only, SYNTHETIC) + real_names(args.only, args.real_work)
     os.makedirs(args.disk, exist_ok=True)

@@ -9,11 +9,10 @@ is the median of its wall-clock seconds and the largest peak resident set of
 its processes. The updater's 400 ms pause after its host wait is subtracted.
 Run with --help for the arguments.
 """
-import argparse
 import os
 import shutil
 
-from bench_common import (SYNTHETIC, UPDATER_PAUSE, copy_tree, fresh_dir, holds_tree,
+from bench_common import (bench_arguments, SYNTHETIC, UPDATER_PAUSE, copy_tree, fresh_dir, holds_tree,
                           older_tree, prime, run_commands, selected, take_turns, tree_stats)
 
 GOALS_FRESH = {"W1": 0.8, "W2": 0.6, "W3": 0.6, "W4": 1.0}
@@ -119,16 +118,12 @@ def comparison(results):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--updater", required=True)
+    p = bench_arguments(__doc__, 5)
     p.add_argument("--zlib", help="the updater built with TAVO_ZLIB_INFLATE")
-    p.add_argument("--before", help="the updater as it was before (the baseline build)")
     p.add_argument("--writer", required=True, help="tree_writer")
     p.add_argument("--work", required=True, help="where bench_workloads.py put W1-W4")
     p.add_argument("--scratch", required=True)
-    p.add_argument("--runs", type=int, default=5)
     p.add_argument("--runs-w3", type=int, default=3)
-    p.add_argument("--only", default="", help="BENCH_ONLY's list")
     args = p.parse_args()
     os.makedirs(args.scratch, exist_ok=True)
     results = {}

@@ -10,12 +10,11 @@ The cases take turns over the runs; a figure is the median of its runs, the
 updater's 400 ms pause after its host wait subtracted. Run with --help for
 the arguments.
 """
-import argparse
 import json
 import os
 import shutil
 
-from bench_common import (UPDATER_PAUSE, copy_tree, fs_type, holds_tree, prime, real_names,
+from bench_common import (bench_arguments, UPDATER_PAUSE, copy_tree, fs_type, holds_tree, prime, real_names,
                           run_commands, take_turns, tree_stats)
 
 UPDATERS = ("updater", "updater (before)")
@@ -83,14 +82,10 @@ def update_table(results):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    p.add_argument("--updater", required=True)
-    p.add_argument("--before", help="the updater as it was before (the baseline build)")
+    p = bench_arguments(__doc__, 5)
     p.add_argument("--work", required=True, help="where bench_real.py put the workloads")
     p.add_argument("--scratch", required=True, help="scratch directory (on tmpfs)")
     p.add_argument("--prime-dir", required=True, help="where to prime memory (tmpfs)")
-    p.add_argument("--runs", type=int, default=5)
-    p.add_argument("--only", default="", help="BENCH_ONLY's list")
     args = p.parse_args()
     names = real_names(args.only, args.work)
     if not names:
