@@ -422,11 +422,10 @@ std::string mismatches(Tree got, const std::vector<const Tree*>& allowed) {
     for (const Tree* tree : allowed)
       matched |= tree->count(entry.first) && tree->at(entry.first) == entry.second;
     std::size_t at = entry.second.rfind('@');
-    if (!matched)
-      text +=
-          " " + entry.first + " " +
-          (at == std::string::npos ? entry.second
-                                   : std::to_string(at) + " bytes@" + entry.second.substr(at + 1));
+    if (!matched && at != std::string::npos)
+      text += " " + entry.first + " " + std::to_string(at) + " bytes" + entry.second.substr(at);
+    else if (!matched)
+      text += " " + entry.first + " " + entry.second;
   }
   return text;
 }

@@ -144,6 +144,17 @@ bool sameBytes(int a, int b) {
   }
 }
 
+// Opens the regular file `p` for reading and fills *st; -1 for anything
+// else. Non-blocking, so that a FIFO cannot stall the run (reads of a
+// regular file never block on that flag).
+int openRegularFile(const std::string& p, struct stat* st) {
+  int fd = open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  if (fstat(fd, st) == 0 && S_ISREG(st->st_mode)) return fd;
+  close(fd);
+  return -1;
+}
+
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
   return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
 }
@@ -235,14 +246,9 @@ bool moveFile(const std::string& from, const std::string& to, bool replace) {
 }
 
 bool copyFileOver(const std::string& from, const std::string& to) {
-  // Non-blocking so that a FIFO cannot stall the run; only regular files copy.
-  int in = open(native(from).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (in < 0) return false;
   struct stat st;
-  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(in);
-    return false;
-  }
+  int in = openRegularFile(native(from), &st);
+  if (in < 0) return false;
   int out = openEmptied(native(to), O_CLOEXEC | O_NONBLOCK, 0600, nullptr);
   if (out < 0) {
     close(in);
@@ -492,16 +498,10 @@ std::int64_t nanoseconds(const struct timespec& t) {
 }  // namespace
 
 bool openInputFile(const std::string& path, InputFile* file, bool) {
-  // Non-blocking, so that a FIFO cannot stall the run; only a regular file
-  // is kept, and reads of a regular file never block on that flag.
   file->handle = -1;
-  int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
+  int fd = openRegularFile(native(path), &st);
+  if (fd < 0) return false;
   file->handle = fd;
   file->size = std::uint64_t(st.st_size);
   file->modified = nanoseconds(st.st_mtim);

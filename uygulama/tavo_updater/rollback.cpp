@@ -57,9 +57,3 @@ bool removeJournal(const std::string& yedekDir) {
   syncDirectory(yedekDir);
   return true;
 }
-
-bool removeJournalAndBackup(const std::string& yedekDir) {
-  if (!removeJournal(yedekDir)) return false;
-  removeBackupDir(yedekDir);
-  return true;
-}

@@ -26,10 +26,4 @@ void removeBackupDir(const std::string& yedekDir);
 // when it cannot be deleted.
 bool removeJournal(const std::string& yedekDir);
 
-// Ends a run whose changes stand on the disk (installed, or completely
-// undone): removeJournal, then removeBackupDir. A cut after that leaves a backup
-// directory without a journal: superseded files, which the next run removes.
-// False, with the backup left whole, when the journal cannot be deleted.
-bool removeJournalAndBackup(const std::string& yedekDir);
-
 #endif

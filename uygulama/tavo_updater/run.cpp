@@ -27,8 +27,8 @@ int install(Run* run) {
   // The archive is opened once, checked against the installation's key (when
   // it has one) before anything is written, and read through that handle.
   InputFile archive;
-  bool keyed = !pathMissing(joinPath(run->hedef, trustedKeyName));
-  if (!openVerifiedArchive(run->hedef, run->zip, &archive)) {
+  bool keyed = false;
+  if (!openVerifiedArchive(run->hedef, run->zip, &archive, &keyed)) {
     say(stderr, "tavo_updater: imza dogrulanamadi\n");
     return 6;
   }

@@ -109,10 +109,12 @@ bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
                                                                 sizeof hash, key.key.data()) == 0;
 }
 
-bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive) {
+bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive,
+                         bool* keyed) {
   bool opened = openInputFile(zip, archive);
   std::string keyPath = joinPath(hedef, trustedKeyName);
-  if (pathMissing(keyPath)) return true;
+  *keyed = !pathMissing(keyPath);
+  if (!*keyed) return true;
   std::string keyText, signatureText;
   MinisignKey key;
   MinisignSignature signature;

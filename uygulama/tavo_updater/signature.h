@@ -60,9 +60,11 @@ bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
 // refuses it). With it: true only when the key file reads and parses and
 // `zip` + ".minisig" is a valid signature by that key over the bytes
 // *archive reads, as far as the size recorded at its open; otherwise false,
-// with *archive closed. Reads the key before anything is written, so a key
-// that the archive brings counts from the next update on.
-bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive);
+// with *archive closed. *keyed says whether the key file was there. Reads
+// the key before anything is written, so a key that the archive brings
+// counts from the next update on.
+bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive,
+                         bool* keyed);
 
 // True when the archive still has the size and times it had when it was
 // checked (inputFileUnchanged). On Windows nobody can write it while it is
