@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "install.h"
+#include "journal.h"
 #include "paths.h"
 #include "rollback.h"
 #include "scratch.h"
@@ -66,14 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   makeDirs(yedekDir);
   ZipArchive* z = openArchive(root + "/u.zip");
   if (z != nullptr) {
-    Run run;
-    run.hedef = inst;
-    run.yedekDir = yedekDir;
-    bool ok = installEntries(z, &run);
+    Journal gunluk;
+    bool ok = installEntries(z, inst, yedekDir, false, &gunluk);
     closeArchive(z);
-    closeJournal(&run.gunluk);
-    const BackupJournal& yedekler = run.yedekler;
-    bool restored = ok || rollBack(yedekler, run.yeniler, run.zamanlar);
+    closeJournal(&gunluk);
+    const std::vector<Backup>& yedekler = gunluk.changes.yedekler;
+    bool restored = ok || rollBack(gunluk.changes);
     if (!restored) {
       for (const Backup& b : yedekler) {
         std::string name = b.target.substr(inst.size() + 1);

@@ -77,12 +77,11 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     writeBytes(dir + "/u.zip", buildZipOf(c.entries));
     ZipArchive* z = openArchive(dir + "/u.zip");
     ASSERT_NE(z, nullptr) << c.what;
-    ::Run run;  // not the test fixture's Run()
-    run.hedef = hedef;
-    run.yedekDir = hedef + "\\" + yedek;
-    EXPECT_EQ(installEntries(z, &run), c.ok) << c.what;
+    Journal gunluk;
+    EXPECT_EQ(installEntries(z, hedef, hedef + "\\" + yedek, false, &gunluk), c.ok) << c.what;
     closeArchive(z);
-    closeJournal(&run.gunluk);
+    closeJournal(&gunluk);
+    const Changes& run = gunluk.changes;
     // The plan on disk names every file of the lists, with its kind.
     std::vector<JournalRecord> records =
         decodeJournal(fileContent(hedef + "/" + yedek + "/" + journalFileName)).records;
@@ -94,7 +93,7 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     std::set<std::pair<char, std::string>> planned;
     for (const JournalRecord& r : records) planned.insert({r.kind, hedef + "\\" + r.name});
     for (const Backup& b : run.yedekler)
-      EXPECT_TRUE(planned.count({journalBackedUp, b.target})) << c.what << " " << b.target;
+      EXPECT_TRUE(planned.count({journalMovedAside, b.target})) << c.what << " " << b.target;
     for (const std::string& t : run.yeniler)
       EXPECT_TRUE(planned.count({journalCreated, t})) << c.what << " " << t;
     removeScratchDir(dir);

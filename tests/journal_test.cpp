@@ -6,11 +6,14 @@
 
 namespace {
 
-const std::vector<JournalRecord> records = {{journalBackedUp, "a.txt", {}},
-                                            {journalCreated, "bin\\new.dll", {}},
-                                            {journalRetimed, "a.txt", {-5000000000LL, 999999999}},
-                                            {journalCreated, "", {}},
-                                            {journalBackedUp, std::string(300, 'x'), {}}};
+const std::vector<JournalRecord> records = {
+    {journalBackedUp, "a.txt", {}, ""},
+    {journalCreated, "bin\\new.dll", {}, ""},
+    {journalRetimed, "a.txt", {-5000000000LL, 999999999}, ""},
+    {journalMovedAside, "b.txt", {}, "1234:5678/9"},
+    {journalVolume, "", {}, ""},
+    {journalCreated, "", {}, ""},
+    {journalBackedUp, std::string(300, 'x'), {}, ""}};
 
 std::string journalOf(const std::vector<JournalRecord>& list) {
   std::string bytes;
@@ -21,7 +24,9 @@ std::string journalOf(const std::vector<JournalRecord>& list) {
 bool same(const std::vector<JournalRecord>& a, const std::vector<JournalRecord>& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
-    if (a[i].kind != b[i].kind || a[i].name != b[i].name || !(a[i].time == b[i].time)) return false;
+    if (a[i].kind != b[i].kind || a[i].name != b[i].name || !(a[i].time == b[i].time) ||
+        a[i].mark != b[i].mark)
+      return false;
   return true;
 }
 
@@ -57,14 +62,22 @@ TEST(Journal, ADamagedRecordEndsTheJournal) {
 // A plan is whole or nothing: cut anywhere before its end, it holds no
 // record (nothing was changed before it was on the disk).
 TEST(Journal, APlanCutShortHoldsNothing) {
-  std::string plan = encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}}) +
-                     journalOf(records);
+  std::string plan =
+      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}, ""}) +
+      journalOf(records);
   for (std::size_t cut = 0; cut < plan.size(); ++cut) {
     JournalContent content = decodeJournal(plan.substr(0, cut));
     EXPECT_TRUE(content.records.empty() && (!content.whole || cut == 0)) << "cut at " << cut;
   }
   JournalContent content = decodeJournal(plan);
   EXPECT_TRUE(content.whole && same(content.records, records));
+  // After the plan, the notes of copied backups count, and nothing else.
+  JournalRecord copied = {journalCopied, "b.txt", {}, "4321:8765/9"};
+  std::vector<JournalRecord> noted = records;
+  noted.push_back(copied);
+  content =
+      decodeJournal(plan + encodeRecord(copied) + journalOf({records[1]}) + encodeRecord(copied));
+  EXPECT_TRUE(content.whole && same(content.records, noted));
 }
 
 }  // namespace

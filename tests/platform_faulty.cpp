@@ -24,6 +24,7 @@ bool real_removeFile(const std::string& path);
 bool real_removeTree(const std::string& path);
 bool real_emptyDirectory(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
+bool real_storedName(const std::string& path, std::string* name);
 bool real_sameFileContent(const std::string& a, const std::string& b);
 OutputFile real_createOutputFile(const std::string& path, const PathInfo* like);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
@@ -159,6 +160,8 @@ bool emptyDirectory(const std::string& path) {
 bool fileIdentity(const std::string& path, std::string* identity) {
   return real_fileIdentity(path, identity);
 }
+
+bool storedName(const std::string& path, std::string* name) { return real_storedName(path, name); }
 
 bool sameFileContent(const std::string& a, const std::string& b) {
   return real_sameFileContent(a, b);

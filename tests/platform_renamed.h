@@ -16,6 +16,7 @@
 #define removeTree real_removeTree
 #define emptyDirectory real_emptyDirectory
 #define fileIdentity real_fileIdentity
+#define storedName real_storedName
 #define sameFileContent real_sameFileContent
 #define createOutputFile real_createOutputFile
 #define writeOutputFile real_writeOutputFile

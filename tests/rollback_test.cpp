@@ -15,11 +15,12 @@ TEST(RollBack, DeletesNewFilesThenRestoresBackups) {
   // A path in both lists ends up restored: deletion comes first.
   putFile(dir + "/t/both.txt", "new");
   putFile(dir + "/b/both.txt", "old");
-  BackupJournal yedekler = {{dir + "\\t\\old.txt", dir + "\\b\\old.txt"},
-                            {dir + "\\t\\both.txt", dir + "\\b\\both.txt"}};
-  std::vector<std::string> yeniler = {dir + "\\t\\new.txt", dir + "\\t\\both.txt"};
+  Changes changes;
+  changes.yedekler = {{dir + "\\t\\old.txt", dir + "\\b\\old.txt"},
+                      {dir + "\\t\\both.txt", dir + "\\b\\both.txt"}};
+  changes.yeniler = {dir + "\\t\\new.txt", dir + "\\t\\both.txt"};
 
-  EXPECT_TRUE(rollBack(yedekler, yeniler));
+  EXPECT_TRUE(rollBack(changes));
   EXPECT_EQ(fileContent(dir + "/t/old.txt"), "old content");
   EXPECT_EQ(fileContent(dir + "/t/both.txt"), "old");
   EXPECT_EQ(fileContent(dir + "/t/new.txt"), "<missing>");
@@ -31,9 +32,10 @@ TEST(RollBack, ReportsARestoreThatFailsAndStillDoesTheRest) {
   putFile(dir + "/t/a.txt", "new a");
   putFile(dir + "/t/b.txt", "new b");
   putFile(dir + "/b/b.txt", "old b");
-  BackupJournal yedekler = {{dir + "/t/a.txt", dir + "/b/missing.txt"},
-                            {dir + "/t/b.txt", dir + "/b/b.txt"}};
-  EXPECT_FALSE(rollBack(yedekler, {}));
+  Changes changes;
+  changes.yedekler = {{dir + "/t/a.txt", dir + "/b/missing.txt"},
+                      {dir + "/t/b.txt", dir + "/b/b.txt"}};
+  EXPECT_FALSE(rollBack(changes));
   EXPECT_EQ(fileContent(dir + "/t/b.txt"), "old b");
   removeScratchDir(dir);
 }
@@ -42,8 +44,9 @@ TEST(RollBack, NewPathsThatAreGoneOrDirectoriesDoNotCount) {
   std::string dir = makeScratchDir();
   putFile(dir + "/t/stuck/x", "a directory cannot be deleted as a file");
   // A new path that never became a file, and one that is a directory.
-  std::vector<std::string> gone = {dir + "/t/never-written", dir + "/t/stuck"};
-  EXPECT_TRUE(rollBack({}, gone));
+  Changes changes;
+  changes.yeniler = {dir + "/t/never-written", dir + "/t/stuck"};
+  EXPECT_TRUE(rollBack(changes));
   removeScratchDir(dir);
 }
 

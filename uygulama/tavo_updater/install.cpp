@@ -11,18 +11,19 @@
 
 namespace {
 
-// Where a copy is made before it takes its backup's name, so that a backup
-// under an entry's name is always whole. Entry names may not begin with
-// the backup directory's name, so no backup can be there.
-const char* const copyInProgress = "_guncelleme_yedek";
-
 void report(const char* format, const std::string& name) { sayWith(stderr, format, name); }
 
-// What the loop keeps between entries.
+// What the loop works with and keeps between entries.
 struct Progress {
+  const std::string& hedef;
+  const std::string& yedekDir;
+  Journal* gunluk;
   std::map<std::string, DirState>* directories;
   std::set<std::string> written;  // identities of files this run wrote
 };
+
+// The directory that holds `path`.
+std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
 
 // Makes the directories between `base` and the file `path` that are not
 // known to exist, each once per run: no call for a directory known to be
@@ -51,25 +52,45 @@ bool makeDirectoryEntry(const std::string& path, std::size_t from, Progress* p) 
   return pathAttributes(asDirectory, &isDirectory) && isDirectory;
 }
 
-// Puts the old file `t` aside at `yb`: moved where it can be, else copied
-// (a copy whole on the disk before it takes the backup's name, since the
-// target is written in place after it).
-bool backUp(const std::string& t, const std::string& yb, Run* run) {
+// Forces the names of `path` and of the directories above it, up to
+// `top`, to the disk.
+bool syncNamesUpTo(const std::string& path, const std::string& top) {
+  bool synced = true;
+  for (std::string dir = parentOf(path); dir.size() >= top.size(); dir = parentOf(dir)) {
+    synced = syncDirectory(dir) && synced;
+    if (dir.size() == top.size()) break;
+  }
+  return synced;
+}
+
+// Puts the old file `t` (the entry `name`) aside at `yb`: moved where it
+// can be, else copied. A copy is made in the backup directory's own corner,
+// forced to the disk, renamed to its backup path, its name forced to the
+// disk, and its mark journalled: the original, written in place after it,
+// is changed only once the copy is the backup that a recovery puts back.
+bool backUp(const std::string& t, const std::string& yb, const std::string& name, Progress* p) {
   if (moveFile(t, yb, false)) {
-    run->yedekler.push_back({t, yb, true});
+    p->gunluk->changes.yedekler.push_back({t, yb, true});
     return true;
   }
-  std::string copy = joinPath(run->yedekDir, copyInProgress);
-  if (!copyFileOver(t, copy) || !syncFile(copy) || !moveFile(copy, yb, false)) return false;
-  run->yedekler.push_back({t, yb, false});
+  std::string corner = joinPath(p->yedekDir, backupDirName);
+  std::string copy = joinPath(corner, "kopya");
+  createDirectory(corner);
+  PathInfo made;
+  if (!copyFileOver(t, copy) || !syncFile(copy) || !moveFile(copy, yb, false) ||
+      !syncNamesUpTo(yb, p->yedekDir) || !lookAt(yb, &made) ||
+      !noteCopy(p->gunluk, name, fileMark(made)))
+    return false;
+  p->gunluk->changes.yedekler.push_back({t, yb, false});
   return true;
 }
 
 // Handles one file entry; false when the run must stop.
-bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& name, Run* run,
-                 Progress* p) {
-  std::string t = joinPath(run->hedef, name);
-  makeDirectoriesFor(t, run->hedef.size() + 1, p);
+bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry, Progress* p) {
+  std::string name = cleanName(entry);
+  std::string t = joinPath(p->hedef, name);
+  makeDirectoriesFor(t, p->hedef.size() + 1, p);
+  Changes& changes = p->gunluk->changes;
   PathInfo now = e.before;
   if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;
@@ -77,29 +98,35 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& name, 
     // Identical: nothing is written, the time at most.
     if (e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t)) {
       if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
-        run->zamanlar.push_back({t, now.modified});
+        changes.zamanlar.push_back({t, now.modified});
       return true;
     }
-    std::string yb = joinPath(run->yedekDir, name);
-    makeDirectoriesFor(yb, run->yedekDir.size() + 1, p);
-    if (!backUp(t, yb, run)) {
-      report("tavo_updater: yedek alinamadi: %s\n", name);
+    // The backup keeps the file's own name (Windows: its letter case), and
+    // a restore gives it back under it.
+    std::string yb = joinPath(p->yedekDir, name), own;
+    if (storedName(t, &own)) {
+      t = parentOf(t) + "\\" + own;
+      yb = parentOf(yb) + "\\" + own;
+    }
+    makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
+    if (!backUp(t, yb, name, p)) {
+      report("tavo_updater: yedek alinamadi: %s\n", entry);
       return false;
     }
-    if (run->yedekler.back().moved) like = &now;
+    if (changes.yedekler.back().moved) like = &now;
   } else if (now.kind == PathKind::missing) {
-    run->yeniler.push_back(t);
+    changes.yeniler.push_back(t);
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
-    report("tavo_updater: cikarma hatasi: %s\n", name);
+    report("tavo_updater: cikarma hatasi: %s\n", entry);
     return false;
   }
   bool extracted = extractEntry(z, e.index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report("tavo_updater: cikarma hatasi: %s\n", name);
+    report("tavo_updater: cikarma hatasi: %s\n", entry);
     return false;
   }
   return true;
@@ -114,7 +141,7 @@ std::string firstChanged(ZipArchive* z, const Plan& plan) {
   return "";
 }
 
-bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
+bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
   std::string name;
   if (e.step != Step::unreadable && !entryName(z, e.index, &name)) return false;
   switch (e.step) {
@@ -123,42 +150,45 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
     case Step::refused:
       report("tavo_updater: gecersiz girdi adi: %s\n", name);
       return false;
+    case Step::unlookable:
+      report("tavo_updater: cikarma hatasi: %s\n", name);
+      return false;
     case Step::noBackupPlace:
       report("tavo_updater: yedek alinamadi: %s\n", name);
       return false;
     case Step::directory:
-      if (makeDirectoryEntry(joinPath(run->hedef, name), run->hedef.size() + 1, p)) return true;
+      if (makeDirectoryEntry(joinPath(p->hedef, name), p->hedef.size() + 1, p)) return true;
       report("tavo_updater: cikarma hatasi: %s\n", name);
       return false;
     case Step::skip:
       return true;
     case Step::file:
-      return installFile(z, e, name, run, p);
+      return installFile(z, e, name, p);
   }
   return false;
 }
 
 }  // namespace
 
-bool installEntries(ZipArchive* z, Run* run) {
+bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                    bool staleBackup, Journal* gunluk) {
   Plan plan;
-  planEntries(z, *run, &plan);
-  for (const auto& volume : plan.volumes) run->volumes.push_back(volume.second);
-  run->gunluk.path = journalPath(run->yedekDir);
+  planEntries(z, hedef, yedekDir, staleBackup, &plan);
+  Progress progress{hedef, yedekDir, gunluk, &plan.directories, {}};
+  // What the plan refuses stops the run before anything is changed.
+  if (!plan.entries.empty() && stopsRun(plan.entries.back().step))
+    return runEntry(z, plan.entries.back(), &progress);
+  for (const auto& volume : plan.volumes) gunluk->changes.volumes.push_back(volume.second);
+  gunluk->path = journalPath(yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
-  if (!plan.records.empty() &&
-      (!writePlan(&run->gunluk, plan.records) || !syncDirectory(run->hedef))) {
+  if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(hedef))) {
     report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(z, plan));
-    return run->ok = false;
+    return false;
   }
   // The records are on the disk; the run needs them no more.
   std::vector<JournalRecord>().swap(plan.records);
-  Progress progress{&plan.directories, {}};
-  run->ok = true;
-  for (const PlannedEntry& e : plan.entries) {
-    run->ok = runEntry(z, e, run, &progress);
-    if (!run->ok) break;
-  }
-  return run->ok;
+  for (const PlannedEntry& e : plan.entries)
+    if (!runEntry(z, e, &progress)) return false;
+  return true;
 }

@@ -4,15 +4,20 @@
 #ifndef TAVO_UPDATER_INSTALL_H
 #define TAVO_UPDATER_INSTALL_H
 
-#include "run_record.h"
+#include <string>
+
+#include "journal.h"
 #include "zip_reader.h"
 
-// Plans the entries over run->hedef, writes the plan to the journal in
-// run->yedekDir, then installs them in order: an old file is moved aside into
-// the backup directory (or copied there, where it cannot be moved) before
-// its new content is made, an identical file is left as it is. Sets and
-// returns run->ok: false as soon as an entry fails; later entries are
-// untouched. Fills run->volumes with a directory on each file system written.
-bool installEntries(ZipArchive* z, Run* run);
+// Plans the entries over `hedef` (see planEntries), stops before any change
+// when the plan finds an entry that stops the run, writes the plan to the
+// journal `gunluk` in `yedekDir`, then installs the entries in order: an old
+// file is moved aside into the backup directory (or copied there, where it
+// cannot be moved) before its new content is made, an identical file is left
+// as it is. Every change goes into gunluk->changes, with a directory on each
+// file system the run may write. False as soon as an entry fails; later
+// entries are untouched.
+bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                    bool staleBackup, Journal* gunluk);
 
 #endif

@@ -2,6 +2,9 @@
 #include "journal.h"
 
 #include <cstdint>
+#include <map>
+
+#include "paths.h"
 
 namespace {
 
@@ -23,6 +26,8 @@ std::uint32_t getUint32(const std::string& bytes, std::size_t at) {
 
 const std::size_t timeBytes = 12;
 
+bool hasMark(char kind) { return kind == journalMovedAside || kind == journalCopied; }
+
 std::string payloadOf(const JournalRecord& record) {
   std::string payload;
   if (record.kind == journalPlan) {
@@ -35,12 +40,16 @@ std::string payloadOf(const JournalRecord& record) {
     putUint32(&payload, std::uint32_t(seconds >> 32));
     putUint32(&payload, record.time.nanoseconds);
   }
+  if (hasMark(record.kind)) {
+    putUint32(&payload, std::uint32_t(record.mark.size()));
+    payload += record.mark;
+  }
   return payload + record.name;
 }
 
 // The record of `kind` with `payload`; false when the payload cannot be one.
 bool recordOf(char kind, const std::string& payload, JournalRecord* record) {
-  *record = JournalRecord{kind, payload, FileTime()};
+  *record = JournalRecord{kind, payload, FileTime(), ""};
   if (kind == journalPlan) {
     if (payload.size() != 4) return false;
     record->name.clear();
@@ -50,9 +59,41 @@ bool recordOf(char kind, const std::string& payload, JournalRecord* record) {
     std::uint64_t seconds = getUint32(payload, 0) | (std::uint64_t(getUint32(payload, 4)) << 32);
     record->time = FileTime{std::int64_t(seconds), getUint32(payload, 8)};
     record->name = payload.substr(timeBytes);
-  } else if (kind != journalBackedUp && kind != journalCreated) {
+  } else if (hasMark(kind)) {
+    if (payload.size() < 4 || getUint32(payload, 0) > payload.size() - 4) return false;
+    std::size_t length = getUint32(payload, 0);
+    record->mark = payload.substr(4, length);
+    record->name = payload.substr(4 + length);
+  } else if (kind != journalBackedUp && kind != journalCreated && kind != journalVolume) {
     return false;
   }
+  return true;
+}
+
+bool appendRecords(Journal* journal, const std::string& bytes) {
+  return writeOutputFile(journal->file, bytes.data(), bytes.size()) &&
+         flushOutputFile(journal->file);
+}
+
+// The directory that holds `path`.
+std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
+
+// The backup of `name` when the file at its backup path is the one the run
+// moved aside or copied there (its mark is one of `marks`; any file, for a
+// journal of an earlier version, which has no marks).
+bool backupOf(const std::string& name, const std::vector<std::string>& marks,
+              const std::string& hedef, const std::string& yedekDir, Backup* b) {
+  std::string yb = joinPath(yedekDir, name);
+  PathInfo info;
+  if (!lookAt(yb, &info) || info.kind != PathKind::file) return false;
+  bool ours = marks.empty();
+  for (const std::string& mark : marks) ours = ours || mark == fileMark(info);
+  if (!ours) return false;
+  // The backup keeps the file's own name; the target gets it back.
+  std::string own;
+  std::string t = joinPath(hedef, name);
+  if (storedName(yb, &own)) t = parentOf(t) + "\\" + own;
+  *b = Backup{t, yb, true};
   return true;
 }
 
@@ -88,12 +129,13 @@ JournalContent decodeJournal(const std::string& bytes) {
     if (kind == journalPlan) {
       planned = true;
       announced = std::size_t(record.time.seconds);
-    } else {
-      content.records.push_back(record);
+      continue;
     }
+    // After a whole plan come only the notes of copied backups.
+    if (planned && content.records.size() >= announced && kind != journalCopied) break;
+    content.records.push_back(record);
   }
-  content.whole = !planned || content.records.size() == announced;
-  if (planned && content.records.size() > announced) content.records.resize(announced);
+  content.whole = !planned || content.records.size() >= announced;
   if (!content.whole && planned) content.records.clear();
   // A journal that holds nothing readable, not even a header, was cut
   // before its plan was on the disk.
@@ -101,21 +143,73 @@ JournalContent decodeJournal(const std::string& bytes) {
   return content;
 }
 
-bool writePlan(JournalFile* journal, const std::vector<JournalRecord>& records) {
-  std::string bytes = encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}});
+std::string fileMark(const PathInfo& info) {
+  return info.identity.substr(info.identity.find(':') + 1) + "/" + std::to_string(info.size);
+}
+
+bool writePlan(Journal* journal, const std::vector<JournalRecord>& records) {
+  std::string bytes =
+      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}, ""});
   for (const JournalRecord& record : records) bytes += encodeRecord(record);
   journal->file = createOutputFile(journal->path);
-  if (journal->file == invalidHandle) return false;
-  std::string directory = journal->path.substr(0, journal->path.find_last_of("\\/"));
-  return writeOutputFile(journal->file, bytes.data(), bytes.size()) &&
-         flushOutputFile(journal->file) && syncDirectory(directory);
+  return journal->file != invalidHandle && appendRecords(journal, bytes) &&
+         syncDirectory(parentOf(journal->path));
 }
 
-bool flushJournal(JournalFile* journal) {
-  return journal->file == invalidHandle || flushOutputFile(journal->file);
+bool noteCopy(Journal* journal, const std::string& name, const std::string& mark) {
+  return journal->file != invalidHandle &&
+         appendRecords(journal, encodeRecord({journalCopied, name, FileTime(), mark}));
 }
 
-void closeJournal(JournalFile* journal) {
+Changes changesToUndo(const JournalContent& content, const std::string& hedef,
+                      const std::string& yedekDir) {
+  Changes changes;
+  changes.volumes.push_back(hedef);
+  if (!content.whole) return changes;
+  // The marks a backup path may hold: the planned file's, or its copy's.
+  std::map<std::string, std::vector<std::string>> marks;
+  for (const JournalRecord& record : content.records)
+    if (hasMark(record.kind)) marks[record.name].push_back(record.mark);
+  for (const JournalRecord& record : content.records) {
+    if (!record.name.empty() && !isSafeEntryName(record.name)) continue;
+    if (record.name.empty() && record.kind != journalVolume) continue;
+    std::string t = joinPath(hedef, record.name);
+    Backup b;
+    if (record.kind == journalCreated) {
+      changes.yeniler.push_back(t);
+    } else if (record.kind == journalRetimed) {
+      changes.zamanlar.push_back({t, record.time});
+    } else if (record.kind == journalVolume) {
+      if (!record.name.empty()) changes.volumes.push_back(t);
+    } else if (record.kind == journalBackedUp) {
+      if (backupOf(record.name, {}, hedef, yedekDir, &b)) changes.yedekler.push_back(b);
+    } else if (record.kind == journalMovedAside) {
+      if (backupOf(record.name, marks[record.name], hedef, yedekDir, &b))
+        changes.yedekler.push_back(b);
+    }
+  }
+  return changes;
+}
+
+bool flushChanges(Journal* journal) {
+  bool synced = true;
+  for (const std::string& volume : journal->changes.volumes) synced = syncVolume(volume) && synced;
+  return synced && (journal->file == invalidHandle || flushOutputFile(journal->file));
+}
+
+void closeJournal(Journal* journal) {
   if (journal->file != invalidHandle) closeOutputFile(journal->file);
   journal->file = invalidHandle;
 }
+
+bool removeJournal(const std::string& yedekDir) {
+  std::string path = journalPath(yedekDir);
+  PathInfo info;
+  if (!removeFile(path) && (!lookAt(path, &info) || info.kind != PathKind::missing)) return false;
+  // The journal must be gone on the disk before any backup is: a cut in
+  // between would otherwise find a journal whose backups are half removed.
+  syncDirectory(yedekDir);
+  return true;
+}
+
+void removeBackupDir(const std::string& yedekDir) { removeTree(yedekDir); }

@@ -1,15 +1,18 @@
-// The run's journal: its plan (every name it may move aside, create or give
-// another time), in memory and in a file inside the backup directory, so
-// that a run that was cut short can be undone by the next one. The plan is
-// written and forced to the disk in one piece before the first change.
-// Records are self-delimiting and checked, so a torn one is recognised.
+// The run's journal and the changes it records. Before its first change a
+// run writes its plan (every name it may move aside, create or give another
+// time, and every file system it may write) into a file inside the backup
+// directory and forces it to the disk in one piece; the changes it then
+// makes are kept in memory as `Changes`, the twin of those records, which a
+// rollback replays. A run that was cut short is undone by the next one from
+// the same records, decoded here into the same `Changes`. Records are
+// self-delimiting and checked, so a torn one is recognised.
 #ifndef TAVO_UPDATER_JOURNAL_H
 #define TAVO_UPDATER_JOURNAL_H
 
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "names.h"
 #include "platform.h"
 
 // A file backed up before it was replaced: moved aside, or (where it could
@@ -18,7 +21,6 @@ struct Backup {
   std::string target, backup;
   bool moved = true;
 };
-typedef std::vector<Backup> BackupJournal;
 
 // An identical file that kept its content and was given the entry's time.
 struct Retimed {
@@ -26,26 +28,38 @@ struct Retimed {
   FileTime before;
 };
 
-// Name of the journal file at the top of the backup directory. Entry names
-// whose first component is this name are refused, so no backup copy can
-// land on it; it is a valid 8.3 name, so Windows gives it no short alias.
-const char* const journalFileName = "_gunluk.tvj";
+// What a run has changed, in order; decoded from a journal, what it may
+// have changed.
+struct Changes {
+  std::vector<Backup> yedekler;      // files moved aside or copied
+  std::vector<std::string> yeniler;  // files the run created
+  std::vector<Retimed> zamanlar;     // identical files given the entry's time
+  std::vector<std::string> volumes;  // a directory on each file system written
+};
 
-// Record kinds: the plan's header (the number of records after it); a file
-// the run may back up (when its backup is in the backup directory under the
-// same relative name, that is the old file); a file the run may create; a
-// file whose time the run may change (with the old time). Journals of
-// earlier versions have no header: each of their records was written after
-// the change was ready to be undone, and they are replayed as they stand.
+// Record kinds: the plan's header (the number of plan records after it); a
+// file the run may move aside (with the mark of the very file it would
+// move); a file the run may create; a file whose time the run may change
+// (with the old time); a directory on a file system the run may write
+// (relative to the installation, "" for itself). After the plan, a run
+// appends one record for each backup it had to copy (with the copy's mark),
+// forced to the disk before the original is changed. Journals of earlier
+// versions have no header, and their backups ('Y') no mark: each of their
+// records was written after the change was ready to be undone, and they are
+// replayed as they stand.
 const char journalPlan = 'H';
 const char journalBackedUp = 'Y';
+const char journalMovedAside = 'B';
+const char journalCopied = 'C';
 const char journalCreated = 'N';
 const char journalRetimed = 'T';
+const char journalVolume = 'V';
 
 struct JournalRecord {
   char kind;
   std::string name;  // relative to the installation and backup directories
   FileTime time;     // the old time ('T'); the record count ('H')
+  std::string mark;  // the backed-up file's mark ('B', 'C')
 };
 
 // A journal as read back: its records after the header, and whether the
@@ -55,36 +69,66 @@ struct JournalContent {
   bool whole = true;
 };
 
-// The journal file of one run; it is created with its first record.
-struct JournalFile {
+// The journal of one run: its file (created with the plan) and the changes
+// the run has made.
+struct Journal {
   std::string path;
   OutputFile file = invalidHandle;
-  bool failed = false;  // a write failed: nothing more is appended
+  Changes changes;
 };
 
 // `yedekDir`, '\', then the journal's name.
 std::string journalPath(const std::string& yedekDir);
 
+// What tells the very file at a backup path from another one there: its
+// number on its file system and its size. The file system's own number is
+// left out: it may change when the disk is mounted again after a cut.
+std::string fileMark(const PathInfo& info);
+
 // The bytes of one record: kind, payload length (4 bytes, little-endian),
 // payload, then the FNV-1a hash of everything before it (4 bytes,
 // little-endian). The payload is the name; a 'T' record puts the time
-// (8 bytes of seconds, 4 of nanoseconds) before it, an 'H' record is the
-// count alone (4 bytes).
+// (8 bytes of seconds, 4 of nanoseconds) before it, 'B' and 'C' records the
+// mark's length (4 bytes) and the mark; an 'H' record is the count alone
+// (4 bytes).
 std::string encodeRecord(const JournalRecord& record);
 
 // The records of a journal's bytes, up to the first one that is incomplete,
 // of an unknown kind or fails its check; the rest is ignored.
 JournalContent decodeJournal(const std::string& bytes);
 
-// Creates the journal file with the plan (a header and `records`) and forces
-// it, with its name, to the disk. True when it is there.
-bool writePlan(JournalFile* journal, const std::vector<JournalRecord>& records);
+// Creates the journal file `journal->path` with the plan (a header and
+// `records`) and forces it, with its name, to the disk. True when it is
+// there.
+bool writePlan(Journal* journal, const std::vector<JournalRecord>& records);
 
-// Forces the journal file (and with it what the file system logged before
-// it) to the disk; true when no journal is open.
-bool flushJournal(JournalFile* journal);
+// Appends the record of a copied backup of `name` with the copy's `mark`
+// and forces it to the disk. True when it is there.
+bool noteCopy(Journal* journal, const std::string& name, const std::string& mark);
+
+// The changes to undo for a journal's records over `hedef`, with the
+// backups in `yedekDir`. Paths are rebuilt from the names relative to the
+// directories, so a run that spells the installation directory differently
+// still finds them. A name no run would have written is never acted on. A
+// planned backup whose backup path holds no file with its mark (or the mark
+// of its copy) was never made: its file was not moved. A restored file
+// gets its own name back (Windows: its letter case, from the backup).
+Changes changesToUndo(const JournalContent& content, const std::string& hedef,
+                      const std::string& yedekDir);
+
+// Forces every file written, every rename and the journal to the disk, on
+// every file system of `journal->changes.volumes`. True when all of it is
+// there (the journal counts as there when it is not open).
+bool flushChanges(Journal* journal);
 
 // Closes the journal file if it is open.
-void closeJournal(JournalFile* journal);
+void closeJournal(Journal* journal);
+
+// Deletes the (closed) journal of `yedekDir` and forces its removal to the
+// disk. False when it cannot be deleted.
+bool removeJournal(const std::string& yedekDir);
+
+// Deletes the backup directory with its contents; failures are ignored.
+void removeBackupDir(const std::string& yedekDir);
 
 #endif

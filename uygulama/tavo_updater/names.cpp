@@ -3,8 +3,6 @@
 
 #include <vector>
 
-#include "journal.h"
-
 namespace {
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
@@ -88,8 +86,14 @@ bool isSafeEntryName(const std::string& name) {
   // The backup directory, also by a short name, and the journal's name,
   // which a backup copy of a top-level file of that name would overwrite.
   return parts.empty() ||
-         (!equalsIgnoringCase(parts[0], "_guncelleme_yedek") && !looksLikeShortName(parts[0]) &&
+         (!equalsIgnoringCase(parts[0], backupDirName) && !looksLikeShortName(parts[0]) &&
           !equalsIgnoringCase(parts[0], journalFileName));
+}
+
+std::string cleanName(const std::string& name) {
+  std::string clean;
+  for (const std::string& part : components(name)) clean += (clean.empty() ? "" : "\\") + part;
+  return clean;
 }
 
 bool hasControlBytes(const std::string& bytes) {

@@ -63,43 +63,52 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
   return true;
 }
 
-// Adds the records of a file entry whose target is as `e.before` says; each
-// relative name once.
-void recordFile(const PlannedEntry& e, const std::string& entry, std::set<std::string>* recorded,
+// Adds the records of a file entry whose target is as `e.before` says; one
+// record per file, however many spellings the archive has for it (an
+// existing file is known by its identity, a new one by its clean name).
+void recordFile(const PlannedEntry& e, const std::string& name, std::set<std::string>* recorded,
                 Plan* plan) {
-  std::string name = relativeName(entry);
-  if (!recorded->insert(name).second) return;
+  bool exists = e.before.kind == PathKind::file;
+  if (!recorded->insert(exists ? "=" + e.before.identity : name).second) return;
   if (e.before.kind == PathKind::missing) {
-    plan->records.push_back({journalCreated, name, FileTime()});
-  } else if (e.before.kind == PathKind::file) {
-    plan->records.push_back({journalBackedUp, name, FileTime()});
+    plan->records.push_back({journalCreated, name, FileTime(), ""});
+  } else if (exists) {
+    plan->records.push_back({journalMovedAside, name, FileTime(), fileMark(e.before)});
     // An identical file keeps its content and may only get another time.
     if (e.factsKnown && e.before.size == e.facts.size)
-      plan->records.push_back({journalRetimed, name, e.before.modified});
+      plan->records.push_back({journalRetimed, name, e.before.modified, ""});
   }
 }
 
-// A backup place that holds a stale file (from a backup directory that could
-// not be removed) would be taken for this run's backup: it must go first.
-bool backupPlaceFree(const Run& run, const std::string& name) {
-  std::string yb = joinPath(run.yedekDir, name);
+// A backup place that holds a superseded file (from a backup directory that
+// could not be emptied) would be taken for this run's backup: it is removed
+// or, where it cannot be (a program still runs from it), moved out of the
+// way into the backup directory's own corner, which no backup path reaches.
+bool backupPlaceFree(const std::string& yedekDir, const std::string& name, Plan* plan) {
+  std::string yb = joinPath(yedekDir, name);
   PathInfo info;
-  return lookAt(yb, &info) &&
-         (info.kind == PathKind::missing ||
-          (removeFile(yb) && lookAt(yb, &info) && info.kind == PathKind::missing));
+  if (!lookAt(yb, &info)) return false;
+  if (info.kind == PathKind::missing || removeFile(yb)) return true;
+  std::string corner = joinPath(yedekDir, backupDirName);
+  createDirectory(corner);
+  for (int tries = 0; tries < 100; ++tries)
+    if (moveFile(yb, joinPath(corner, "eski" + std::to_string(++plan->putAside)), false))
+      return true;
+  return false;
 }
 
 // Plans one entry; false when the run stops at it.
-bool planEntry(ZipArchive* z, const Run& run, const std::string& backupIdentity,
-               std::set<std::string>* recorded, Plan* plan, PlannedEntry* e) {
+bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+               bool staleBackup, const std::string& backupIdentity, std::set<std::string>* recorded,
+               Plan* plan, PlannedEntry* e) {
   std::string raw;
   std::string name;
   if (!entryName(z, e->index, &name) || !entryRawName(z, e->index, &raw)) {
     e->step = Step::unreadable;
     return false;
   }
-  std::string target = joinPath(run.hedef, name);
-  std::size_t below = run.hedef.size() + 1;
+  std::string target = joinPath(hedef, name);
+  std::size_t below = hedef.size() + 1;
   if (!isSafeEntryName(name) || hasControlBytes(raw)) {
     e->step = Step::refused;
   } else if (entryIsDirectory(z, e->index)) {
@@ -112,15 +121,25 @@ bool planEntry(ZipArchive* z, const Run& run, const std::string& backupIdentity,
   } else if (!checkDirectories(target, below, backupIdentity, plan)) {
     e->step = Step::refused;
   } else if (!lookAt(target, &e->before)) {
-    e->step = Step::unreadable;
-  } else if (run.staleBackup && e->before.kind == PathKind::file && !backupPlaceFree(run, name)) {
+    e->step = Step::unlookable;
+  } else if (staleBackup && e->before.kind == PathKind::file &&
+             !backupPlaceFree(yedekDir, cleanName(name), plan)) {
     e->step = Step::noBackupPlace;
   } else {
     e->step = Step::file;
     e->factsKnown = entryFacts(z, e->index, &e->facts);
-    recordFile(*e, name, recorded, plan);
+    recordFile(*e, cleanName(name), recorded, plan);
   }
-  return e->step == Step::directory || e->step == Step::skip || e->step == Step::file;
+  return !stopsRun(e->step);
+}
+
+// The records of the file systems the run may write: a directory on each,
+// relative to the installation.
+void recordVolumes(const std::string& hedef, Plan* plan) {
+  for (const auto& volume : plan->volumes) {
+    std::string dir = volume.second == hedef ? "" : cleanName(volume.second.substr(hedef.size()));
+    plan->records.push_back({journalVolume, dir, FileTime(), ""});
+  }
 }
 
 // Entries whose targets were one file (a repeated name, another spelling of
@@ -136,21 +155,25 @@ void markShared(Plan* plan) {
 
 }  // namespace
 
-std::string relativeName(const std::string& name) { return joinPath("", name).substr(1); }
+bool stopsRun(Step step) {
+  return step != Step::directory && step != Step::skip && step != Step::file;
+}
 
-void planEntries(ZipArchive* z, const Run& run, Plan* plan) {
+void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                 bool staleBackup, Plan* plan) {
   std::string backupIdentity;
-  fileIdentity(run.yedekDir, &backupIdentity);
-  plan->volumes.emplace(volumeOf(backupIdentity), run.hedef);
+  fileIdentity(yedekDir, &backupIdentity);
+  plan->volumes.emplace(volumeOf(backupIdentity), hedef);
   std::set<std::string> recorded;
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {
     PlannedEntry e;
     e.index = i;
-    bool goesOn = planEntry(z, run, backupIdentity, &recorded, plan, &e);
+    bool goesOn = planEntry(z, hedef, yedekDir, staleBackup, backupIdentity, &recorded, plan, &e);
     plan->entries.push_back(e);
     if (!goesOn) break;
   }
   markShared(plan);
+  if (!plan->records.empty()) recordVolumes(hedef, plan);
 }

@@ -11,16 +11,19 @@
 
 #include "journal.h"
 #include "platform.h"
-#include "run_record.h"
 #include "zip_reader.h"
 
-// What an entry does: the installation stops at the first one that cannot
-// be read, is refused or has no backup place (a stale one is in the way).
-enum class Step { unreadable, refused, noBackupPlace, directory, skip, file };
+// What an entry does: the installation stops, before it changes anything,
+// at the first one whose name cannot be read, whose name is refused, whose
+// target cannot be looked at (a name too long for the system), or that has
+// no backup place (a superseded file is in the way for good).
+enum class Step { unreadable, refused, unlookable, noBackupPlace, directory, skip, file };
+
+// True for the steps that stop the run.
+bool stopsRun(Step step);
 
 struct PlannedEntry {
   std::uint64_t index = 0;
-  std::string name;  // as stored, decoded
   Step step = Step::skip;
   EntryFacts facts;         // file entries
   bool factsKnown = false;  // false: the extraction refuses the entry
@@ -36,14 +39,14 @@ struct Plan {
   std::vector<JournalRecord> records;
   std::map<std::string, DirState> directories;
   std::map<std::string, std::string> volumes;  // file system -> a directory on it
+  int putAside = 0;                            // superseded files moved out of the way
 };
 
-// Looks at every entry and target for `run` (hedef, yedekDir) and fills
-// *plan. Changes nothing, except removing a stale file at a backup place
-// when run.staleBackup says an old backup directory could not be removed.
-void planEntries(ZipArchive* z, const Run& run, Plan* plan);
-
-// The entry's name as it is joined below hedef and yedekDir.
-std::string relativeName(const std::string& name);
+// Looks at every entry and its target below `hedef` and fills *plan. Changes
+// nothing in the installation; with `staleBackup` (the backup directory
+// `yedekDir` could not be emptied) a superseded file at a backup place is
+// removed, or moved out of every backup path's way.
+void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                 bool staleBackup, Plan* plan);
 
 #endif

@@ -54,6 +54,12 @@ struct PathInfo {
 // when it cannot be queried.
 bool lookAt(const std::string& path, PathInfo* info);
 
+// Writes into *name the last component of the existing `path` as its
+// directory holds it: on Windows in its own letter case, whatever the case
+// `path` spells it in; on POSIX as `path` spells it. False when nothing is
+// there or it cannot be queried.
+bool storedName(const std::string& path, std::string* name);
+
 // Creates one directory. Returns true when it was created; the caller may
 // ignore a failure (it already exists, a drive root, a missing parent).
 bool createDirectory(const std::string& path);

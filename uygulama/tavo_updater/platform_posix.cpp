@@ -231,6 +231,14 @@ bool lookAt(const std::string& path, PathInfo* info) {
   return true;
 }
 
+bool storedName(const std::string& path, std::string* name) {
+  std::string p = native(path);
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0) return false;
+  *name = p.substr(p.find_last_of('/') + 1);
+  return true;
+}
+
 bool createDirectory(const std::string& path) { return mkdir(native(path).c_str(), 0777) == 0; }
 
 bool moveFile(const std::string& from, const std::string& to, bool replace) {

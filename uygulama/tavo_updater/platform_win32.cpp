@@ -323,6 +323,16 @@ bool lookAt(const std::string& path, PathInfo* info) {
   return known;
 }
 
+bool storedName(const std::string& path, std::string* name) {
+  // The directory listing gives the name as it was created.
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(longPath(path).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  *name = narrow(found.cFileName);
+  return true;
+}
+
 bool createDirectory(const std::string& path) {
   std::wstring name = longPath(path);
   return retryWhileHeld([&] { return CreateDirectoryW(name.c_str(), nullptr) != 0; });

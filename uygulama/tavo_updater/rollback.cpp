@@ -1,4 +1,4 @@
-// Rollback, and the end of a run.
+// Rollback.
 #include "rollback.h"
 
 #include "paths.h"
@@ -24,36 +24,18 @@ bool retimeBack(const Retimed& r) {
 
 }  // namespace
 
-bool rollBack(const BackupJournal& yedekler, const std::vector<std::string>& yeniler,
-              const std::vector<Retimed>& zamanlar) {
+bool rollBack(const Changes& changes) {
   bool complete = true;
   // New files go first: a half-written file may hold the space the old
   // files need to come back. A new file that is still there afterwards
   // leaves the rollback incomplete (a path that is gone or is a directory
   // was never written by this run).
-  for (const std::string& t : yeniler)
+  for (const std::string& t : changes.yeniler)
     if (!removeFile(t) && fileExists(t)) complete = false;
-  for (const Backup& b : yedekler)
+  for (const Backup& b : changes.yedekler)
     if (!restore(b)) complete = false;
   // After the moves back, every file with a recorded time is its old file.
-  for (const Retimed& r : zamanlar)
+  for (const Retimed& r : changes.zamanlar)
     if (!retimeBack(r)) complete = false;
   return complete;
-}
-
-bool syncVolumes(const std::vector<std::string>& volumes) {
-  bool synced = true;
-  for (const std::string& volume : volumes) synced = syncVolume(volume) && synced;
-  return synced;
-}
-
-void removeBackupDir(const std::string& yedekDir) { removeTree(yedekDir); }
-
-bool removeJournal(const std::string& yedekDir) {
-  std::string path = journalPath(yedekDir);
-  if (!removeFile(path) && fileExists(path)) return false;
-  // The journal must be gone on the disk before any backup is: a cut in
-  // between would otherwise find a journal whose backups are half removed.
-  syncDirectory(yedekDir);
-  return true;
 }

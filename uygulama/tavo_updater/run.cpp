@@ -9,6 +9,8 @@
 #include "console.h"
 #include "host.h"
 #include "install.h"
+#include "journal.h"
+#include "names.h"
 #include "paths.h"
 #include "platform.h"
 #include "recovery.h"
@@ -18,87 +20,95 @@
 
 namespace {
 
-void reportKeptBackup(const Run& run) {
+// The values of one run: the options, and the backup directory.
+struct Options {
+  std::string zip, hedef, pidS, exe;
+  std::string yedekDir;  // hedef + "\_guncelleme_yedek"
+};
+
+void reportKeptBackup(const Options& run) {
   sayWith(stderr, "tavo_updater: geri alma tamamlanamadi, yedek korundu: %s\n", run.yedekDir);
 }
 
-// Installs the archive over an installation that holds no unfinished run.
-int install(Run* run) {
+// Installs the archive over an installation that holds no unfinished run;
+// `staleBackup` when its backup directory could not be emptied.
+int install(const Options& run, bool staleBackup) {
   // The archive is opened once, checked against the installation's key (when
   // it has one) before anything is written, and read through that handle.
   InputFile archive;
   bool keyed = false;
-  if (!openVerifiedArchive(run->hedef, run->zip, &archive, &keyed)) {
+  if (!openVerifiedArchive(run.hedef, run.zip, &archive, &keyed)) {
     say(stderr, "tavo_updater: imza dogrulanamadi\n");
     return 6;
   }
-  createDirectory(run->yedekDir);
+  createDirectory(run.yedekDir);
   ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
     closeInputFile(&archive);
     say(stderr, "tavo_updater: zip acilamadi\n");
     return 3;
   }
-  installEntries(z, run);
+  Journal gunluk;
+  bool ok = installEntries(z, run.hedef, run.yedekDir, staleBackup, &gunluk);
   closeArchive(z);
   // The bytes installed are the bytes checked: a signed archive written in
   // place meanwhile (only possible on POSIX) undoes the run.
-  if (run->ok && keyed && !archiveUnchanged(archive)) {
+  if (ok && keyed && !archiveUnchanged(archive)) {
     say(stderr, "tavo_updater: imza dogrulanamadi\n");
-    run->ok = false;
+    ok = false;
   }
   closeInputFile(&archive);
   // Every file written and every rename is on the disk before the run
   // counts as done; one that is not is undone. The journal's own flush
   // ends it on the installation's volume where a directory cannot be
   // flushed.
-  if (run->ok) run->ok = syncVolumes(run->volumes) && flushJournal(&run->gunluk);
+  if (ok) ok = flushChanges(&gunluk);
 
   bool keepBackup = false;
-  if (!run->ok) {
+  if (!ok) {
     say(stdout, "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n");
-    keepBackup = !rollBack(run->yedekler, run->yeniler, run->zamanlar) ||
-                 !syncVolumes(run->volumes) || !flushJournal(&run->gunluk);
+    keepBackup = !rollBack(gunluk.changes) || !flushChanges(&gunluk);
   }
   // A backup that could not be put back is the only copy of those files;
   // its journal stays beside it, so that the next run puts it back.
-  closeJournal(&run->gunluk);
+  closeJournal(&gunluk);
   if (keepBackup) {
-    reportKeptBackup(*run);
+    reportKeptBackup(run);
     return 4;
   }
   // Success is reported once the journal's removal is on the disk, so that
   // a reported success never comes undone. A journal that cannot be removed
   // keeps its backup: the next run puts the old version back.
-  bool ended = removeJournal(run->yedekDir);
-  if (run->ok) say(stdout, "Guncelleme tamam.\n");
-  if (ended) removeBackupDir(run->yedekDir);
-  return run->ok ? 0 : 4;
+  bool ended = removeJournal(run.yedekDir);
+  if (ok) say(stdout, "Guncelleme tamam.\n");
+  if (ended) removeBackupDir(run.yedekDir);
+  return ok ? 0 : 4;
 }
 
 // Everything after the hold: the host wait, the recovery of an interrupted
 // run and, unless only recovery was asked for, the installation. The
 // relaunch is left to the caller.
-int runHeld(Run* run, bool recoverOnly) {
+int runHeld(const Options& run, bool recoverOnly) {
   if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
-  waitForHost(run->pidS);
-  Recovery recovery = recoverInterrupted(run->hedef, run->yedekDir);
+  waitForHost(run.pidS);
+  Recovery recovery = recoverInterrupted(run.hedef, run.yedekDir);
   if (recovery == Recovery::incomplete) {
-    reportKeptBackup(*run);
+    reportKeptBackup(run);
     return 4;
   }
-  // A backup directory without a journal holds superseded files only.
-  if (recovery == Recovery::none) run->staleBackup = !removeStaleBackup(run->yedekDir);
-  if (!recoverOnly) return install(run);
+  // A backup directory without a journal (also once a recovery has removed
+  // it) holds superseded files only.
+  bool staleBackup = !removeStaleBackup(run.yedekDir);
+  if (!recoverOnly) return install(run, staleBackup);
   // The end of a recovery's run: the emptied backup directory goes last.
-  removeBackupDir(run->yedekDir);
+  removeBackupDir(run.yedekDir);
   return 0;
 }
 
 }  // namespace
 
 int runUpdate(int argc, const char* const* argv) {
-  Run run;
+  Options run;
   run.zip = getArg(argc, argv, "--zip");
   run.hedef = getArg(argc, argv, "--hedef");
   run.pidS = getArg(argc, argv, "--pid");
@@ -116,7 +126,7 @@ int runUpdate(int argc, const char* const* argv) {
   // hold stops as if another held it. An update makes the directory first,
   // and keeps the backup directory the hold may make (it removes it itself).
   if (!recoverOnly) makeDirs(run.hedef);
-  run.yedekDir = run.hedef + "\\_guncelleme_yedek";
+  run.yedekDir = run.hedef + "\\" + backupDirName;
   // A recovery of a directory that is not there has nothing to hold or do.
   bool isDirectory = false;
   if (recoverOnly && !pathAttributes(run.hedef, &isDirectory)) {
@@ -128,7 +138,7 @@ int runUpdate(int argc, const char* const* argv) {
     say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n");
     return 5;
   }
-  int code = runHeld(&run, recoverOnly);
+  int code = runHeld(run, recoverOnly);
   // A backup directory the hold made goes with it, unless the run left it
   // (an archive that cannot be opened leaves it, empty).
   if (!recoverOnly && code != 6) hold.madeDirectory.clear();

@@ -1,9 +1,6 @@
-// The run sequence of one update, from the command line to the exit code,
-// and the values that live for the whole run.
+// The run sequence of one update, from the command line to the exit code.
 #ifndef TAVO_UPDATER_RUN_H
 #define TAVO_UPDATER_RUN_H
-
-#include "run_record.h"
 
 // Runs an update (or, with --kurtar and no --zip, only the recovery of an
 // interrupted one) as the command line asks; returns the exit code 0, 2, 3,
