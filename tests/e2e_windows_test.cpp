@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <locale.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,6 +42,25 @@ ZipEntrySpec brokenEntry(const std::string& name) {
   ZipEntrySpec e = fileEntry(name, "damaged");
   e.crc = 1;
   return e;
+}
+
+// Starts an update of `entries` and a large last entry, and kills it (as
+// Task Manager would) once `backup` holds `content`; false when it never did.
+bool killMidRun(const Scene& s, std::vector<ZipEntrySpec> entries, const std::string& backup,
+                const std::string& content) {
+  ZipEntrySpec big = fileEntry("big.bin", std::string(std::size_t(300) << 20, 'b'));
+  big.method = 0;
+  entries.push_back(big);
+  writeBytes(s.root + "/u.zip", buildZipOf(entries));
+  int pid = startUpdater({"--zip", spell(s.root + "/u.zip"), "--hedef", spell(s.inst)}, s.root);
+  bool seen = false;
+  for (int i = 0; i < 60000 && !seen; ++i) {
+    seen = fileContent(backup) == content;
+    if (!seen) usleep(1000);
+  }
+  kill(pid, SIGKILL);
+  waitUpdater(pid);
+  return seen;
 }
 
 // Runs a Windows program through the configured prefix; true when it exits 0.
@@ -113,6 +133,18 @@ TEST_F(WindowsOnly, NamesDifferingInCaseShareOneBackup) {
   RunResult ok = update(s, {fileEntry("Veri.txt", "one"), fileEntry("VERI.TXT", "two")});
   EXPECT_EQ(ok.code, 0);
   EXPECT_EQ(treeOf(s.inst), (Tree{{"Veri.txt", "two"}}));
+}
+
+// Two spellings of one file in a run that is killed: one backup, under the
+// file's own name, which the recovery puts back under it.
+TEST_F(WindowsOnly, TwoSpellingsOfAFileKilledMidRunComeBackAsTheyWere) {
+  Scene s;
+  install(s, {{"Veri.txt", "before"}});
+  ASSERT_TRUE(killMidRun(s, {fileEntry("VERI.TXT", "one"), fileEntry("veri.txt", "two")},
+                         s.inst + "/_guncelleme_yedek/Veri.txt", "before"));
+  RunResult r = runUpdater({"--kurtar", spell(s.inst)}, s.root);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(treeOf(s.inst), (Tree{{"Veri.txt", "before"}}));
 }
 
 // A non-ASCII installation directory reaches the updater through its
@@ -295,6 +327,15 @@ TEST_F(WindowsOnly, ARunningProgramIsMovedAsideAndReplaced) {
   EXPECT_EQ(fileContent(s.inst + "/bin/app.exe"), "new program");
   EXPECT_EQ(fileContent(s.inst + "/new.txt"), "new");
   EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek/_gunluk.tvj"));
+  // The old program is left in the backup, still running. An update killed
+  // once it has moved the current program aside is undone to the current
+  // program, never to the superseded one.
+  std::string aside = s.inst + "/_guncelleme_yedek/bin/app.exe";
+  EXPECT_EQ(fileContent(aside), program);
+  ASSERT_TRUE(killMidRun(s, {fileEntry("bin/app.exe", "newer program")}, aside, "new program"));
+  RunResult recovered = runUpdater({"--kurtar", spell(s.inst)}, s.root);
+  EXPECT_EQ(recovered.code, 0) << recovered.err;
+  EXPECT_EQ(fileContent(s.inst + "/bin/app.exe"), "new program");
   putFile(go, "");
   usleep(1000000);  // the program ends after "go"
   EXPECT_EQ(runUpdater({"--kurtar", spell(s.inst)}, s.root).code, 0);
