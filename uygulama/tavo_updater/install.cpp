@@ -95,8 +95,10 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
   if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;
   if (now.kind == PathKind::file && p->written.count(now.identity) == 0) {
-    // Identical: nothing is written, the time at most.
-    if (e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t)) {
+    // Identical (found by the plan, or now for a file that several entries
+    // write): nothing is written, the time at most.
+    if (e.identical ||
+        (e.shared && e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t))) {
       if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
         changes.zamanlar.push_back({t, now.modified});
       return true;

@@ -65,19 +65,21 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
 
 // Adds the records of a file entry whose target is as `e.before` says; one
 // record per file, however many spellings the archive has for it (an
-// existing file is known by its identity, a new one by its clean name).
+// existing file is known by its identity, a new one by its clean name). An
+// identical file keeps its content and may only get the entry's time; the
+// install pass decides for a file that several entries write.
 void recordFile(const PlannedEntry& e, const std::string& name, std::set<std::string>* recorded,
                 Plan* plan) {
   bool exists = e.before.kind == PathKind::file;
   if (!recorded->insert(exists ? "=" + e.before.identity : name).second) return;
-  if (e.before.kind == PathKind::missing) {
+  bool sameSize = e.factsKnown && e.before.size == e.facts.size;
+  if (e.before.kind == PathKind::missing)
     plan->records.push_back({journalCreated, name, FileTime(), ""});
-  } else if (exists) {
+  if (exists && !e.identical)
     plan->records.push_back({journalMovedAside, name, FileTime(), fileMark(e.before)});
-    // An identical file keeps its content and may only get another time.
-    if (e.factsKnown && e.before.size == e.facts.size)
-      plan->records.push_back({journalRetimed, name, e.before.modified, ""});
-  }
+  if (exists &&
+      ((e.shared && sameSize) || (e.identical && !(e.before.modified == e.facts.modified))))
+    plan->records.push_back({journalRetimed, name, e.before.modified, ""});
 }
 
 // A backup place that holds a superseded file (from a backup directory that
@@ -99,8 +101,7 @@ bool backupPlaceFree(const std::string& yedekDir, const std::string& name, Plan*
 
 // Plans one entry; false when the run stops at it.
 bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-               bool staleBackup, const std::string& backupIdentity, std::set<std::string>* recorded,
-               Plan* plan, PlannedEntry* e) {
+               bool staleBackup, const std::string& backupIdentity, Plan* plan, PlannedEntry* e) {
   std::string raw;
   std::string name;
   if (!entryName(z, e->index, &name) || !entryRawName(z, e->index, &raw)) {
@@ -128,7 +129,6 @@ bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedek
   } else {
     e->step = Step::file;
     e->factsKnown = entryFacts(z, e->index, &e->facts);
-    recordFile(*e, cleanName(name), recorded, plan);
   }
   return !stopsRun(e->step);
 }
@@ -153,6 +153,21 @@ void markShared(Plan* plan) {
         e.step == Step::file && e.before.kind == PathKind::file && seen[e.before.identity] > 1;
 }
 
+// Compares each target that one entry alone writes with its entry (size,
+// CRC-32, then byte for byte), and gives the journal the records of every
+// file entry.
+void compareAndRecord(ZipArchive* z, const std::string& hedef, Plan* plan) {
+  std::set<std::string> recorded;
+  std::string name;
+  for (PlannedEntry& e : plan->entries) {
+    if (e.step != Step::file || !entryName(z, e.index, &name)) continue;
+    e.identical = e.before.kind == PathKind::file && !e.shared && e.factsKnown &&
+                  e.before.size == e.facts.size &&
+                  entryMatchesFile(z, e.index, joinPath(hedef, name));
+    recordFile(e, cleanName(name), &recorded, plan);
+  }
+}
+
 }  // namespace
 
 bool stopsRun(Step step) {
@@ -164,16 +179,17 @@ void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yed
   std::string backupIdentity;
   fileIdentity(yedekDir, &backupIdentity);
   plan->volumes.emplace(volumeOf(backupIdentity), hedef);
-  std::set<std::string> recorded;
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {
     PlannedEntry e;
     e.index = i;
-    bool goesOn = planEntry(z, hedef, yedekDir, staleBackup, backupIdentity, &recorded, plan, &e);
+    bool goesOn = planEntry(z, hedef, yedekDir, staleBackup, backupIdentity, plan, &e);
     plan->entries.push_back(e);
     if (!goesOn) break;
   }
   markShared(plan);
+  if (!plan->entries.empty() && stopsRun(plan->entries.back().step)) return;
+  compareAndRecord(z, hedef, plan);
   if (!plan->records.empty()) recordVolumes(hedef, plan);
 }

@@ -1,6 +1,7 @@
 // The plan of an installation: one look at the archive's central directory
 // and at each target decides what every entry will do, before anything is
-// changed, and gives the journal every name the run may touch.
+// changed (which files are written, moved aside, only retimed or left as
+// they are), and gives the journal every name the run may touch.
 #ifndef TAVO_UPDATER_PLAN_H
 #define TAVO_UPDATER_PLAN_H
 
@@ -29,6 +30,7 @@ struct PlannedEntry {
   bool factsKnown = false;  // false: the extraction refuses the entry
   PathInfo before;          // the target as it was
   bool shared = false;      // another entry's target was the same file
+  bool identical = false;   // the target holds the entry's bytes (not shared)
 };
 
 // What is known of a directory on the way to the targets.
