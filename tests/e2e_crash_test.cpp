@@ -41,42 +41,68 @@ std::string patterned(std::size_t n, unsigned seed) {
   return s;
 }
 
-// A tmpfs of `size` mounted at `dir`; false when mounting is not allowed.
-bool mountSmallDisk(const std::string& dir, const std::string& size) {
+// A tmpfs with `options` mounted at `dir`; false when mounting is not allowed.
+bool mountSmallDisk(const std::string& dir, const std::string& options) {
   fs::create_directories(dir);
-  return mount("tmpfs", dir.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
-TEST(DiskFull, AnUpdateThatDoesNotFitRollsBackByteForByte) {
-  std::string root = makeScratchDir(), disk = root + "/disk";
-  if (!mountSmallDisk(disk, "2m")) {
-    std::string why = std::strerror(errno);
-    removeScratchDir(root);
-    GTEST_SKIP() << "cannot mount a tmpfs here (" << why << "); the disk-full case needs root";
-  }
-  // The old big.bin comes back only if the half-written new file has been
-  // deleted first: the new big.bin is tiny, so the full disk has no room for
-  // the old one until huge.bin is gone.
+// An update that does not fit on its disk is refused before anything is
+// changed; one that fits with little to spare installs; a disk that runs
+// out anyway (of inodes, which the plan does not count) rolls the run back
+// byte for byte. The old big.bin comes back only if the half-written new
+// files have been deleted first.
+TEST(DiskFull, AnUpdateIsRefusedWhenItCannotFitAndRolledBackWhenTheDiskRunsOutAnyway) {
   const Tree installed = {{"big.bin", patterned(700000, 1)},
                           {"bin", "<dir>"},
                           {"bin/lib.dll", patterned(50000, 2)},
                           {"readme.txt", "version 1"}};
-  for (const auto& entry : installed)
-    if (entry.second != "<dir>") putFile(disk + "/inst/" + entry.first, entry.second);
   ZipEntrySpec huge = fileEntry("huge.bin", patterned(3000000, 3));
   huge.method = 0;
-  writeBytes(root + "/u.zip",
-             buildZipOf({fileEntry("readme.txt", "version 2"), fileEntry("big.bin", "x"),
-                         fileEntry("bin/lib.dll", patterned(60000, 4)), huge,
-                         fileEntry("later.txt", "never")}));
-  RunResult r =
-      runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(disk + "/inst")}, root);
-  EXPECT_EQ(r.code, 4);
-  EXPECT_EQ(r.out, rolledBack);
-  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: huge.bin\n");
-  EXPECT_TRUE(treeOf(disk + "/inst") == installed) << "the installation changed";
-  umount2(disk.c_str(), MNT_DETACH);
-  removeScratchDir(root);
+  std::vector<ZipEntrySpec> tooBig = {
+      fileEntry("readme.txt", "version 2"), fileEntry("big.bin", "x"),
+      fileEntry("bin/lib.dll", patterned(60000, 4)), huge, fileEntry("later.txt", "never")};
+  std::vector<ZipEntrySpec> justFits = {fileEntry("readme.txt", "version 2"),
+                                        fileEntry("more.bin", patterned(1200000, 5))};
+  Tree fitted = installed;
+  fitted["readme.txt"] = "version 2";
+  fitted["more.bin"] = patterned(1200000, 5);
+  struct Case {
+    const char* what;
+    std::string options;
+    std::vector<ZipEntrySpec> entries;
+    int code;
+    std::string out, err;
+    Tree after;
+  } cases[] = {
+      {"does not fit", "size=2m", tooBig, 7, banner,
+       "tavo_updater: yetersiz disk alani: %s (3 MiB gerekli, 1 MiB bos)\n", installed},
+      {"fits with little to spare", "size=2m", justFits, 0, succeeded, "", fitted},
+      {"runs out of inodes", "size=8m,nr_inodes=12", tooBig, 4, rolledBack,
+       "tavo_updater: cikarma hatasi: huge.bin\n", installed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string root = makeScratchDir(), disk = root + "/disk";
+    if (!mountSmallDisk(disk, c.options)) {
+      std::string why = std::strerror(errno);
+      removeScratchDir(root);
+      GTEST_SKIP() << "cannot mount a tmpfs here (" << why << "); the disk-full case needs root";
+    }
+    for (const auto& entry : installed)
+      if (entry.second != "<dir>") putFile(disk + "/inst/" + entry.first, entry.second);
+    writeBytes(root + "/u.zip", buildZipOf(c.entries));
+    std::string inst = spell(disk + "/inst");
+    RunResult r = runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", inst}, root);
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.out, c.out);
+    std::string err = c.err;
+    if (err.find("%s") != std::string::npos) err.replace(err.find("%s"), 2, inst);
+    EXPECT_EQ(r.err, err);
+    EXPECT_TRUE(treeOf(disk + "/inst") == c.after) << "the installation is not as expected";
+    umount2(disk.c_str(), MNT_DETACH);
+    removeScratchDir(root);
+  }
 }
 
 TEST(Killed, OldContentSurvivesInPlaceOrInTheBackupAndARecoveryPutsItBack) {

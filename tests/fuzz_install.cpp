@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ZipArchive* z = openArchive(root + "/u.zip");
   if (z != nullptr) {
     Journal gunluk;
-    bool ok = installEntries(z, inst, yedekDir, false, &gunluk);
+    bool ok = installEntries(z, inst, yedekDir, false, &gunluk) == Installed::done;
     closeArchive(z);
     closeJournal(&gunluk);
     const std::vector<Backup>& yedekler = gunluk.changes.yedekler;

@@ -25,6 +25,7 @@ bool real_removeTree(const std::string& path);
 bool real_emptyDirectory(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
 bool real_storedName(const std::string& path, std::string* name);
+bool real_freeSpace(const std::string& path, std::uint64_t* bytes);
 bool real_sameFileContent(const std::string& a, const std::string& b);
 OutputFile real_createOutputFile(const std::string& path, const PathInfo* like);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
@@ -162,6 +163,10 @@ bool fileIdentity(const std::string& path, std::string* identity) {
 }
 
 bool storedName(const std::string& path, std::string* name) { return real_storedName(path, name); }
+
+bool freeSpace(const std::string& path, std::uint64_t* bytes) {
+  return real_freeSpace(path, bytes);
+}
 
 bool sameFileContent(const std::string& a, const std::string& b) {
   return real_sameFileContent(a, b);

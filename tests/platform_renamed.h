@@ -17,6 +17,7 @@
 #define emptyDirectory real_emptyDirectory
 #define fileIdentity real_fileIdentity
 #define storedName real_storedName
+#define freeSpace real_freeSpace
 #define sameFileContent real_sameFileContent
 #define createOutputFile real_createOutputFile
 #define writeOutputFile real_writeOutputFile

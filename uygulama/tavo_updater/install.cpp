@@ -112,7 +112,7 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
     }
     makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
     if (!backUp(t, yb, name, p)) {
-      report("tavo_updater: yedek alinamadi: %s\n", entry);
+      report(errNoBackup, entry);
       return false;
     }
     if (changes.yedekler.back().moved) like = &now;
@@ -121,14 +121,14 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
-    report("tavo_updater: cikarma hatasi: %s\n", entry);
+    report(errExtraction, entry);
     return false;
   }
   bool extracted = extractEntry(z, e.index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report("tavo_updater: cikarma hatasi: %s\n", entry);
+    report(errExtraction, entry);
     return false;
   }
   return true;
@@ -150,17 +150,17 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
     case Step::unreadable:
       return false;
     case Step::refused:
-      report("tavo_updater: gecersiz girdi adi: %s\n", name);
+      report(errInvalidName, name);
       return false;
     case Step::unlookable:
-      report("tavo_updater: cikarma hatasi: %s\n", name);
+      report(errExtraction, name);
       return false;
     case Step::noBackupPlace:
-      report("tavo_updater: yedek alinamadi: %s\n", name);
+      report(errNoBackup, name);
       return false;
     case Step::directory:
       if (makeDirectoryEntry(joinPath(p->hedef, name), p->hedef.size() + 1, p)) return true;
-      report("tavo_updater: cikarma hatasi: %s\n", name);
+      report(errExtraction, name);
       return false;
     case Step::skip:
       return true;
@@ -172,25 +172,35 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
 
 }  // namespace
 
-bool installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-                    bool staleBackup, Journal* gunluk) {
+Installed installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
+                         bool staleBackup, Journal* gunluk) {
   Plan plan;
   planEntries(z, hedef, yedekDir, staleBackup, &plan);
   Progress progress{hedef, yedekDir, gunluk, &plan.directories, {}};
   // What the plan refuses stops the run before anything is changed.
-  if (!plan.entries.empty() && stopsRun(plan.entries.back().step))
-    return runEntry(z, plan.entries.back(), &progress);
+  if (!plan.entries.empty() && stopsRun(plan.entries.back().step)) {
+    runEntry(z, plan.entries.back(), &progress);
+    return Installed::failed;
+  }
+  std::string full;
+  std::uint64_t needed = 0, available = 0;
+  if (!roomEverywhere(plan, &full, &needed, &available)) {
+    const std::uint64_t mib = 1024 * 1024;
+    report(errNoSpace, full + " (" + std::to_string((needed + mib - 1) / mib) + " MiB gerekli, " +
+                           std::to_string(available / mib) + " MiB bos)");
+    return Installed::notNow;
+  }
   for (const auto& volume : plan.volumes) gunluk->changes.volumes.push_back(volume.second);
   gunluk->path = journalPath(yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
   if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(hedef))) {
-    report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(z, plan));
-    return false;
+    report(errJournal, firstChanged(z, plan));
+    return Installed::failed;
   }
   // The records are on the disk; the run needs them no more.
   std::vector<JournalRecord>().swap(plan.records);
   for (const PlannedEntry& e : plan.entries)
-    if (!runEntry(z, e, &progress)) return false;
-  return true;
+    if (!runEntry(z, e, &progress)) return Installed::failed;
+  return Installed::done;
 }

@@ -5,16 +5,7 @@
 
 #include <string>
 
-// The backup directory's name in the installation directory. Inside the
-// backup directory the same name holds the run's own files (a copy being
-// made, superseded files put out of the way): no entry's backup can be
-// there, since entry names may not begin with it.
-const char* const backupDirName = "_guncelleme_yedek";
-
-// Name of the journal file at the top of the backup directory. Entry names
-// whose first component is this name are refused, so no backup copy can
-// land on it; it is a valid 8.3 name, so Windows gives it no short alias.
-const char* const journalFileName = "_gunluk.tvj";
+#include "constants.h"
 
 // False for a name that could reach outside the installation directory, name
 // a device or an alternate stream, alias another name on Windows, write

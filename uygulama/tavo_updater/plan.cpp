@@ -35,7 +35,35 @@ bool lookAtDirectory(const std::string& dir, const std::string& backupIdentity, 
   if (identity == backupIdentity) return false;
   *state = DirState::present;
   plan->volumes.emplace(volumeOf(identity), dir);
+  plan->directoryVolumes[dir] = volumeOf(identity);
   return true;
+}
+
+// What a file of `size` bytes takes on a disk: whole blocks of 4 KiB, the
+// common size, so that a tree of small files is not underestimated.
+std::uint64_t onDisk(std::uint64_t size) { return (size + 4095) / 4096 * 4096; }
+
+// The file system a new file `path` goes on: that of the nearest directory
+// above it that is there (the installation's when none is).
+std::string volumeAbove(const Plan& plan, const std::string& path) {
+  for (std::size_t at = path.find_last_of("\\/"); at != std::string::npos && at > 0;
+       at = path.find_last_of("\\/", at - 1)) {
+    auto known = plan.directoryVolumes.find(path.substr(0, at));
+    if (known != plan.directoryVolumes.end()) return known->second;
+  }
+  return plan.backupVolume;
+}
+
+// Adds what entry `e` writes on each file system: its new content where it
+// is not identical, and a copy of the old file on the backup's file system
+// where the old file cannot be moved there.
+void countNeeds(const PlannedEntry& e, const std::string& target, Plan* plan) {
+  if (e.identical) return;
+  std::string volume =
+      e.before.kind == PathKind::file ? volumeOf(e.before.identity) : volumeAbove(*plan, target);
+  if (e.factsKnown) plan->needs[volume] += onDisk(e.facts.size);
+  if (e.before.kind == PathKind::file && volume != plan->backupVolume)
+    plan->needs[plan->backupVolume] += onDisk(e.before.size);
 }
 
 // Looks at the directories between hedef and `path` (from its character
@@ -161,11 +189,17 @@ void compareAndRecord(ZipArchive* z, const std::string& hedef, Plan* plan) {
   std::string name;
   for (PlannedEntry& e : plan->entries) {
     if (e.step != Step::file || !entryName(z, e.index, &name)) continue;
+    std::string target = joinPath(hedef, name);
     e.identical = e.before.kind == PathKind::file && !e.shared && e.factsKnown &&
-                  e.before.size == e.facts.size &&
-                  entryMatchesFile(z, e.index, joinPath(hedef, name));
+                  e.before.size == e.facts.size && entryMatchesFile(z, e.index, target);
     recordFile(e, cleanName(name), &recorded, plan);
+    countNeeds(e, target, plan);
   }
+  // The journal: each record's name and mark, and a few bytes around them.
+  std::uint64_t journal = 0;
+  for (const JournalRecord& record : plan->records)
+    journal += 32 + record.name.size() + record.mark.size();
+  plan->needs[plan->backupVolume] += onDisk(journal);
 }
 
 }  // namespace
@@ -178,7 +212,8 @@ void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yed
                  bool staleBackup, Plan* plan) {
   std::string backupIdentity;
   fileIdentity(yedekDir, &backupIdentity);
-  plan->volumes.emplace(volumeOf(backupIdentity), hedef);
+  plan->backupVolume = volumeOf(backupIdentity);
+  plan->volumes.emplace(plan->backupVolume, hedef);
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {
@@ -192,4 +227,18 @@ void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yed
   if (!plan->entries.empty() && stopsRun(plan->entries.back().step)) return;
   compareAndRecord(z, hedef, plan);
   if (!plan->records.empty()) recordVolumes(hedef, plan);
+}
+
+bool roomEverywhere(const Plan& plan, std::string* directory, std::uint64_t* needed,
+                    std::uint64_t* available) {
+  for (const auto& need : plan.needs) {
+    auto volume = plan.volumes.find(need.first);
+    if (volume == plan.volumes.end() || !freeSpace(volume->second, available) ||
+        need.second <= *available)
+      continue;
+    *directory = volume->second;
+    *needed = need.second;
+    return false;
+  }
+  return true;
 }

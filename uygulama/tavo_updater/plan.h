@@ -40,8 +40,11 @@ struct Plan {
   std::vector<PlannedEntry> entries;  // up to the first that stops the run
   std::vector<JournalRecord> records;
   std::map<std::string, DirState> directories;
-  std::map<std::string, std::string> volumes;  // file system -> a directory on it
-  int putAside = 0;                            // superseded files moved out of the way
+  std::map<std::string, std::string> volumes;           // file system -> a directory on it
+  std::map<std::string, std::uint64_t> needs;           // file system -> bytes the run writes there
+  std::map<std::string, std::string> directoryVolumes;  // present directory -> file system
+  std::string backupVolume;                             // the backup directory's file system
+  int putAside = 0;                                     // superseded files moved out of the way
 };
 
 // Looks at every entry and its target below `hedef` and fills *plan. Changes
@@ -50,5 +53,11 @@ struct Plan {
 // removed, or moved out of every backup path's way.
 void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
                  bool staleBackup, Plan* plan);
+
+// The first file system of `plan` that has less room than the run needs
+// there: false, with a directory on it and both figures in bytes; true when
+// each has room (or its room cannot be known).
+bool roomEverywhere(const Plan& plan, std::string* directory, std::uint64_t* needed,
+                    std::uint64_t* available);
 
 #endif

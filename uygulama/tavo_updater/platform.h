@@ -143,6 +143,12 @@ bool syncDirectory(const std::string& path);
 // there. True on success.
 bool syncVolume(const std::string& path);
 
+// Writes into *bytes how many bytes this process may still write on the
+// file system that holds the directory `path` (POSIX: the blocks free to
+// unprivileged users; Windows: the bytes free to the caller, its quota
+// counted). False when it cannot be queried.
+bool freeSpace(const std::string& path, std::uint64_t* bytes);
+
 // Reads the whole file `path` into *content. False when it cannot be opened
 // or read (then *content is unspecified).
 bool readWholeFile(const std::string& path, std::string* content);

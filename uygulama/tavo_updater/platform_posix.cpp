@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -358,6 +359,13 @@ bool syncVolume(const std::string& path) {
   if (fd < 0) return false;
   bool synced = syncfs(fd) == 0;
   return close(fd) == 0 && synced;
+}
+
+bool freeSpace(const std::string& path, std::uint64_t* bytes) {
+  struct statvfs st;
+  if (statvfs(native(path).c_str(), &st) != 0) return false;
+  *bytes = std::uint64_t(st.f_bavail) * st.f_frsize;
+  return true;
 }
 
 bool readWholeFile(const std::string& path, std::string* content) {

@@ -602,6 +602,15 @@ bool syncVolume(const std::string& path) {
   return flushDirectory(path);
 }
 
+bool freeSpace(const std::string& path, std::uint64_t* bytes) {
+  ULARGE_INTEGER available;
+  std::wstring dir = longPath(path);
+  if (dir.empty() || dir.back() != L'\\') dir += L'\\';
+  if (!GetDiskFreeSpaceExW(dir.c_str(), &available, nullptr, nullptr)) return false;
+  *bytes = available.QuadPart;
+  return true;
+}
+
 bool readWholeFile(const std::string& path, std::string* content) {
   HANDLE h = openForReading(longPath(path));
   if (h == INVALID_HANDLE_VALUE) return false;

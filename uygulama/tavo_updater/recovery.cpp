@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "console.h"
+#include "constants.h"
 #include "journal.h"
 #include "paths.h"
 #include "platform.h"
@@ -12,7 +13,7 @@
 Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir) {
   std::string path = journalPath(yedekDir);
   if (!fileExists(path)) return Recovery::none;
-  say(stdout, "Yarim kalan guncelleme geri aliniyor...\n");
+  say(stdout, sayRecovering);
   std::string bytes;
   if (!readWholeFile(path, &bytes)) return Recovery::incomplete;
   // A plan cut while it was written changes nothing: nothing was changed

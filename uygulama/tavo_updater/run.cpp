@@ -7,6 +7,7 @@
 
 #include "args.h"
 #include "console.h"
+#include "constants.h"
 #include "host.h"
 #include "install.h"
 #include "journal.h"
@@ -26,35 +27,39 @@ struct Options {
   std::string yedekDir;  // hedef + "\_guncelleme_yedek"
 };
 
-void reportKeptBackup(const Options& run) {
-  sayWith(stderr, "tavo_updater: geri alma tamamlanamadi, yedek korundu: %s\n", run.yedekDir);
-}
+void reportKeptBackup(const Options& run) { sayWith(stderr, errBackupKept, run.yedekDir); }
 
 // Installs the archive over an installation that holds no unfinished run;
 // `staleBackup` when its backup directory could not be emptied.
-int install(const Options& run, bool staleBackup) {
+ExitCode install(const Options& run, bool staleBackup) {
   // The archive is opened once, checked against the installation's key (when
   // it has one) before anything is written, and read through that handle.
   InputFile archive;
   bool keyed = false;
   if (!openVerifiedArchive(run.hedef, run.zip, &archive, &keyed)) {
-    say(stderr, "tavo_updater: imza dogrulanamadi\n");
-    return 6;
+    say(stderr, errSignature);
+    return exitRefused;
   }
   createDirectory(run.yedekDir);
   ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
     closeInputFile(&archive);
-    say(stderr, "tavo_updater: zip acilamadi\n");
-    return 3;
+    say(stderr, errCannotOpen);
+    return exitCannotOpen;
   }
   Journal gunluk;
-  bool ok = installEntries(z, run.hedef, run.yedekDir, staleBackup, &gunluk);
+  Installed installed = installEntries(z, run.hedef, run.yedekDir, staleBackup, &gunluk);
   closeArchive(z);
+  // Not begun: nothing to undo, the application may try again later.
+  if (installed == Installed::notNow) {
+    closeInputFile(&archive);
+    return exitNotNow;
+  }
+  bool ok = installed == Installed::done;
   // The bytes installed are the bytes checked: a signed archive written in
   // place meanwhile (only possible on POSIX) undoes the run.
   if (ok && keyed && !archiveUnchanged(archive)) {
-    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    say(stderr, errSignature);
     ok = false;
   }
   closeInputFile(&archive);
@@ -66,7 +71,7 @@ int install(const Options& run, bool staleBackup) {
 
   bool keepBackup = false;
   if (!ok) {
-    say(stdout, "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n");
+    say(stdout, sayRollingBack);
     keepBackup = !rollBack(gunluk.changes) || !flushChanges(&gunluk);
   }
   // A backup that could not be put back is the only copy of those files;
@@ -74,27 +79,27 @@ int install(const Options& run, bool staleBackup) {
   closeJournal(&gunluk);
   if (keepBackup) {
     reportKeptBackup(run);
-    return 4;
+    return exitFailed;
   }
   // Success is reported once the journal's removal is on the disk, so that
   // a reported success never comes undone. A journal that cannot be removed
   // keeps its backup: the next run puts the old version back.
   bool ended = removeJournal(run.yedekDir);
-  if (ok) say(stdout, "Guncelleme tamam.\n");
+  if (ok) say(stdout, sayDone);
   if (ended) removeBackupDir(run.yedekDir);
-  return ok ? 0 : 4;
+  return ok ? exitOk : exitFailed;
 }
 
 // Everything after the hold: the host wait, the recovery of an interrupted
 // run and, unless only recovery was asked for, the installation. The
 // relaunch is left to the caller.
-int runHeld(const Options& run, bool recoverOnly) {
-  if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
+ExitCode runHeld(const Options& run, bool recoverOnly) {
+  if (!recoverOnly) say(stdout, sayBanner);
   waitForHost(run.pidS);
   Recovery recovery = recoverInterrupted(run.hedef, run.yedekDir);
   if (recovery == Recovery::incomplete) {
     reportKeptBackup(run);
-    return 4;
+    return exitFailed;
   }
   // A backup directory without a journal (also once a recovery has removed
   // it) holds superseded files only.
@@ -102,7 +107,7 @@ int runHeld(const Options& run, bool recoverOnly) {
   if (!recoverOnly) return install(run, staleBackup);
   // The end of a recovery's run: the emptied backup directory goes last.
   removeBackupDir(run.yedekDir);
-  return 0;
+  return exitOk;
 }
 
 }  // namespace
@@ -118,8 +123,8 @@ int runUpdate(int argc, const char* const* argv) {
   if (recoverOnly) {
     run.hedef = kurtar;
   } else if (run.zip.empty() || run.hedef.empty() || !fileExists(run.zip)) {
-    say(stderr, "tavo_updater: eksik/gecersiz arguman\n");
-    return 2;
+    say(stderr, errBadArguments);
+    return exitBadArguments;
   }
   // One run per installation directory, from before the wait until its
   // backup is gone; a run never works unheld: one that cannot take the
@@ -131,20 +136,20 @@ int runUpdate(int argc, const char* const* argv) {
   bool isDirectory = false;
   if (recoverOnly && !pathAttributes(run.hedef, &isDirectory)) {
     relaunch(run.exe, run.hedef);
-    return 0;
+    return exitOk;
   }
   DirectoryHold hold;
   if (holdDirectory(run.hedef, run.yedekDir, &hold) != HoldResult::held) {
-    say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n");
-    return 5;
+    say(stderr, errBusy);
+    return exitBusy;
   }
-  int code = runHeld(run, recoverOnly);
+  ExitCode code = runHeld(run, recoverOnly);
   // A backup directory the hold made goes with it, unless the run left it
   // (an archive that cannot be opened leaves it, empty).
-  if (!recoverOnly && code != 6) hold.madeDirectory.clear();
+  if (!recoverOnly && code != exitRefused && code != exitNotNow) hold.madeDirectory.clear();
   // Given up before the relaunch: the application may start a recovery of
   // its own at once (after a kept backup), which must find it free.
   releaseDirectory(&hold);
-  if (code != 3) relaunch(run.exe, run.hedef);
+  if (code != exitCannotOpen) relaunch(run.exe, run.hedef);
   return code;
 }
