@@ -19,7 +19,10 @@ TEST(RollBack, DeletesNewFilesThenRestoresBackups) {
                             {dir + "\\t\\both.txt", dir + "\\b\\both.txt"}};
   std::vector<std::string> yeniler = {dir + "\\t\\new.txt", dir + "\\t\\both.txt"};
 
-  EXPECT_TRUE(rollBack(yedekler, yeniler));
+  FileCounts counts;
+  EXPECT_TRUE(rollBack(yedekler, yeniler, {}, &counts));
+  EXPECT_EQ(counts.removed, 2u);
+  EXPECT_EQ(counts.restored, 2u);
   EXPECT_EQ(fileContent(dir + "/t/old.txt"), "old content");
   EXPECT_EQ(fileContent(dir + "/t/both.txt"), "old");
   EXPECT_EQ(fileContent(dir + "/t/new.txt"), "<missing>");
@@ -33,7 +36,9 @@ TEST(RollBack, ReportsARestoreThatFailsAndStillDoesTheRest) {
   putFile(dir + "/b/b.txt", "old b");
   BackupJournal yedekler = {{dir + "/t/a.txt", dir + "/b/missing.txt"},
                             {dir + "/t/b.txt", dir + "/b/b.txt"}};
-  EXPECT_FALSE(rollBack(yedekler, {}));
+  FileCounts counts;
+  EXPECT_FALSE(rollBack(yedekler, {}, {}, &counts));
+  EXPECT_EQ(counts.restored, 1u);
   EXPECT_EQ(fileContent(dir + "/t/b.txt"), "old b");
   removeScratchDir(dir);
 }

@@ -16,7 +16,12 @@ namespace {
 // the backup directory's name, so no backup can be there.
 const char* const copyInProgress = "_guncelleme_yedek";
 
-void report(const char* format, const std::string& name) { sayWith(stderr, format, name); }
+// Says why the entry `name` stopped the run; the outcome keeps the line and
+// the entry's name.
+void report(Run* run, const char* format, const std::string& name) {
+  sayWith(stderr, format, name, &run->sonuc.messages);
+  if (run->sonuc.entry.empty()) run->sonuc.entry = name;
+}
 
 // What the loop keeps between entries.
 struct Progress {
@@ -78,12 +83,13 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& name, 
     if (e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t)) {
       if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
         run->zamanlar.push_back({t, now.modified});
+      ++run->sonuc.counts.identical;
       return true;
     }
     std::string yb = joinPath(run->yedekDir, name);
     makeDirectoriesFor(yb, run->yedekDir.size() + 1, p);
     if (!backUp(t, yb, run)) {
-      report("tavo_updater: yedek alinamadi: %s\n", name);
+      report(run, "tavo_updater: yedek alinamadi: %s\n", name);
       return false;
     }
     if (run->yedekler.back().moved) like = &now;
@@ -92,16 +98,17 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& name, 
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
-    report("tavo_updater: cikarma hatasi: %s\n", name);
+    report(run, "tavo_updater: cikarma hatasi: %s\n", name);
     return false;
   }
   bool extracted = extractEntry(z, e.index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report("tavo_updater: cikarma hatasi: %s\n", name);
+    report(run, "tavo_updater: cikarma hatasi: %s\n", name);
     return false;
   }
+  ++run->sonuc.counts.written;
   return true;
 }
 
@@ -121,14 +128,14 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
     case Step::unreadable:
       return false;
     case Step::refused:
-      report("tavo_updater: gecersiz girdi adi: %s\n", name);
+      report(run, "tavo_updater: gecersiz girdi adi: %s\n", name);
       return false;
     case Step::noBackupPlace:
-      report("tavo_updater: yedek alinamadi: %s\n", name);
+      report(run, "tavo_updater: yedek alinamadi: %s\n", name);
       return false;
     case Step::directory:
       if (makeDirectoryEntry(joinPath(run->hedef, name), run->hedef.size() + 1, p)) return true;
-      report("tavo_updater: cikarma hatasi: %s\n", name);
+      report(run, "tavo_updater: cikarma hatasi: %s\n", name);
       return false;
     case Step::skip:
       return true;
@@ -143,13 +150,15 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
 bool installEntries(ZipArchive* z, Run* run) {
   Plan plan;
   planEntries(z, *run, &plan);
+  endStage(&run->sonuc, "plan");
   for (const auto& volume : plan.volumes) run->volumes.push_back(volume.second);
   run->gunluk.path = journalPath(run->yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
   if (!plan.records.empty() &&
       (!writePlan(&run->gunluk, plan.records) || !syncDirectory(run->hedef))) {
-    report("tavo_updater: gunluk yazilamadi: %s\n", firstChanged(z, plan));
+    sayWith(stderr, "tavo_updater: gunluk yazilamadi: %s\n", firstChanged(z, plan),
+            &run->sonuc.messages);
     return run->ok = false;
   }
   // The records are on the disk; the run needs them no more.

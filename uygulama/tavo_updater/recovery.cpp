@@ -35,7 +35,8 @@ void undoLists(const std::vector<JournalRecord>& records, const std::string& hed
 
 }  // namespace
 
-Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir) {
+Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir,
+                            FileCounts* counts) {
   std::string path = journalPath(yedekDir);
   if (!fileExists(path)) return Recovery::none;
   say(stdout, "Yarim kalan guncelleme geri aliniyor...\n");
@@ -47,7 +48,8 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
   std::vector<std::string> yeniler;
   std::vector<Retimed> zamanlar;
   if (content.whole) undoLists(content.records, hedef, yedekDir, &yedekler, &yeniler, &zamanlar);
-  if (!rollBack(yedekler, yeniler, zamanlar) || !syncVolumes({hedef})) return Recovery::incomplete;
+  if (!rollBack(yedekler, yeniler, zamanlar, counts) || !syncVolumes({hedef}))
+    return Recovery::incomplete;
   // The backup directory itself stays: the run's hold may be on it.
   if (!removeJournal(yedekDir)) return Recovery::incomplete;
   emptyDirectory(yedekDir);

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "outcome.h"
+
 enum class Recovery { none, done, incomplete };
 
 // When `yedekDir` holds a journal, says so on standard output and replays
@@ -14,8 +16,9 @@ enum class Recovery { none, done, incomplete };
 // the interrupted run and the journal and backup are gone; incomplete:
 // something could not be undone, everything is kept; none: no journal,
 // nothing touched. After done the backup directory is left empty. Replaying again gives the same
-// result.
-Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir);
+// result. Adds the files deleted and put back to *counts when given.
+Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir,
+                            FileCounts* counts = nullptr);
 
 // Empties a backup directory that has no journal: it holds only files that
 // an ended run superseded (the directory stays: the run's hold may be on

@@ -9,6 +9,7 @@
 #include "console.h"
 #include "host.h"
 #include "install.h"
+#include "outcome.h"
 #include "paths.h"
 #include "platform.h"
 #include "recovery.h"
@@ -18,8 +19,9 @@
 
 namespace {
 
-void reportKeptBackup(const Run& run) {
-  sayWith(stderr, "tavo_updater: geri alma tamamlanamadi, yedek korundu: %s\n", run.yedekDir);
+void reportKeptBackup(Run* run) {
+  sayWith(stderr, "tavo_updater: geri alma tamamlanamadi, yedek korundu: %s\n", run->yedekDir,
+          &run->sonuc.messages);
 }
 
 // Installs the archive over an installation that holds no unfinished run.
@@ -29,14 +31,15 @@ int install(Run* run) {
   InputFile archive;
   bool keyed = false;
   if (!openVerifiedArchive(run->hedef, run->zip, &archive, &keyed)) {
-    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    say(stderr, "tavo_updater: imza dogrulanamadi\n", &run->sonuc.messages);
     return 6;
   }
+  endStage(&run->sonuc, "imza");
   createDirectory(run->yedekDir);
   ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
     closeInputFile(&archive);
-    say(stderr, "tavo_updater: zip acilamadi\n");
+    say(stderr, "tavo_updater: zip acilamadi\n", &run->sonuc.messages);
     return 3;
   }
   installEntries(z, run);
@@ -44,27 +47,32 @@ int install(Run* run) {
   // The bytes installed are the bytes checked: a signed archive written in
   // place meanwhile (only possible on POSIX) undoes the run.
   if (run->ok && keyed && !archiveUnchanged(archive)) {
-    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    say(stderr, "tavo_updater: imza dogrulanamadi\n", &run->sonuc.messages);
     run->ok = false;
   }
   closeInputFile(&archive);
+  endStage(&run->sonuc, "kurulum");
   // Every file written and every rename is on the disk before the run
   // counts as done; one that is not is undone. The journal's own flush
   // ends it on the installation's volume where a directory cannot be
   // flushed.
-  if (run->ok) run->ok = syncVolumes(run->volumes) && flushJournal(&run->gunluk);
+  if (run->ok) {
+    run->ok = syncVolumes(run->volumes) && flushJournal(&run->gunluk);
+    endStage(&run->sonuc, "diske_yazma");
+  }
 
   bool keepBackup = false;
   if (!run->ok) {
     say(stdout, "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n");
-    keepBackup = !rollBack(run->yedekler, run->yeniler, run->zamanlar) ||
+    keepBackup = !rollBack(run->yedekler, run->yeniler, run->zamanlar, &run->sonuc.counts) ||
                  !syncVolumes(run->volumes) || !flushJournal(&run->gunluk);
+    endStage(&run->sonuc, "geri_alma");
   }
   // A backup that could not be put back is the only copy of those files;
   // its journal stays beside it, so that the next run puts it back.
   closeJournal(&run->gunluk);
   if (keepBackup) {
-    reportKeptBackup(*run);
+    reportKeptBackup(run);
     return 4;
   }
   // Success is reported once the journal's removal is on the disk, so that
@@ -73,6 +81,7 @@ int install(Run* run) {
   bool ended = removeJournal(run->yedekDir);
   if (run->ok) say(stdout, "Guncelleme tamam.\n");
   if (ended) removeBackupDir(run->yedekDir);
+  endStage(&run->sonuc, "temizlik");
   return run->ok ? 0 : 4;
 }
 
@@ -82,17 +91,28 @@ int install(Run* run) {
 int runHeld(Run* run, bool recoverOnly) {
   if (!recoverOnly) say(stdout, "Tavonu guncelleme kuruluyor...\n");
   waitForHost(run->pidS);
-  Recovery recovery = recoverInterrupted(run->hedef, run->yedekDir);
-  if (recovery == Recovery::incomplete) {
-    reportKeptBackup(*run);
-    return 4;
-  }
+  endStage(&run->sonuc, "bekleme");
+  Recovery recovery = recoverInterrupted(run->hedef, run->yedekDir, &run->sonuc.counts);
   // A backup directory without a journal holds superseded files only.
   if (recovery == Recovery::none) run->staleBackup = !removeStaleBackup(run->yedekDir);
+  endStage(&run->sonuc, "kurtarma");
+  if (recovery == Recovery::incomplete) {
+    reportKeptBackup(run);
+    return 4;
+  }
   if (!recoverOnly) return install(run);
   // The end of a recovery's run: the emptied backup directory goes last.
   removeBackupDir(run->yedekDir);
+  endStage(&run->sonuc, "temizlik");
   return 0;
+}
+
+// Ends a run that got past the argument check with `code`: the outcome goes
+// where --sonuc asks, before the application is started again.
+int finish(Run* run, int code) {
+  run->sonuc.code = code;
+  if (!run->sonucYolu.empty()) writeOutcome(run->sonucYolu, run->sonuc);
+  return code;
 }
 
 }  // namespace
@@ -103,6 +123,7 @@ int runUpdate(int argc, const char* const* argv) {
   run.hedef = getArg(argc, argv, "--hedef");
   run.pidS = getArg(argc, argv, "--pid");
   run.exe = getArg(argc, argv, "--exe");
+  run.sonucYolu = getArg(argc, argv, "--sonuc");
   std::string kurtar = getArg(argc, argv, "--kurtar");
   bool recoverOnly = run.zip.empty() && !kurtar.empty();
   if (recoverOnly) {
@@ -111,6 +132,7 @@ int runUpdate(int argc, const char* const* argv) {
     say(stderr, "tavo_updater: eksik/gecersiz arguman\n");
     return 2;
   }
+  run.sonuc.stageStart = outcomeClock();
   // One run per installation directory, from before the wait until its
   // backup is gone; a run never works unheld: one that cannot take the
   // hold stops as if another held it. An update makes the directory first,
@@ -120,13 +142,14 @@ int runUpdate(int argc, const char* const* argv) {
   // A recovery of a directory that is not there has nothing to hold or do.
   bool isDirectory = false;
   if (recoverOnly && !pathAttributes(run.hedef, &isDirectory)) {
+    finish(&run, 0);
     relaunch(run.exe, run.hedef);
     return 0;
   }
   DirectoryHold hold;
   if (holdDirectory(run.hedef, run.yedekDir, &hold) != HoldResult::held) {
-    say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n");
-    return 5;
+    say(stderr, "tavo_updater: baska bir guncelleme calisiyor\n", &run.sonuc.messages);
+    return finish(&run, 5);
   }
   int code = runHeld(&run, recoverOnly);
   // A backup directory the hold made goes with it, unless the run left it
@@ -135,6 +158,7 @@ int runUpdate(int argc, const char* const* argv) {
   // Given up before the relaunch: the application may start a recovery of
   // its own at once (after a kept backup), which must find it free.
   releaseDirectory(&hold);
+  finish(&run, code);
   if (code != 3) relaunch(run.exe, run.hedef);
   return code;
 }

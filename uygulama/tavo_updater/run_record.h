@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "journal.h"
+#include "outcome.h"
 
 struct Run {
   std::string zip, hedef, pidS, exe;  // the options
+  std::string sonucYolu;              // --sonuc: where the outcome goes; "" none
   std::string yedekDir;               // hedef + "\_guncelleme_yedek"
   BackupJournal yedekler;             // files moved aside or copied, in order
   std::vector<std::string> yeniler;   // files the run created, in order
@@ -17,6 +19,7 @@ struct Run {
   JournalFile gunluk;                 // the plan on disk
   bool staleBackup = false;           // an old backup directory could not be removed
   bool ok = false;                    // no entry has failed
+  Outcome sonuc;                      // what the run reports in sonucYolu
 };
 
 #endif
