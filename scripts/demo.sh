@@ -5,7 +5,8 @@
 # Second act: an update killed half-way; the application, started again,
 # has the updater put version 1 back byte for byte, then updates. Third act:
 # an installation that holds the publisher's key refuses an archive changed
-# after its signing and takes the signed one.
+# after its signing and takes the signed one. Each time the application
+# comes back it says what the update did, from the updater's outcome file.
 set -eu
 cd "$(dirname "$0")/.."
 root="$PWD/build/demo"
@@ -65,8 +66,14 @@ fail=0
 [ ! -e "$inst/tavo_updater.exe" ] || { echo "demo: the updater copy was written" >&2; fail=1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; fail=1; }
 grep -q "^Guncelleme tamam.$" "$root/output.txt" || { echo "demo: no success line" >&2; fail=1; }
+# told_in FILE TEXT: the relaunched application told the outcome TEXT.
+told_in() {
+  grep -q "^Tavonu son guncelleme: $2" "$1" || { echo "demo: the application did not tell \"$2\"" >&2; exit 1; }
+}
+told_in "$root/output.txt" "tamam, 3 dosya yazildi"
+[ ! -e "$inst/guncelleme_sonucu.json" ] || { echo "demo: the outcome was not taken" >&2; fail=1; }
 [ $fail -eq 0 ] || exit 1
-echo "== act 1 passed: the relaunched application reports version 2"
+echo "== act 1 passed: the relaunched application reports version 2 and the update's outcome"
 
 # ---- Act 2: killed half-way, recovered at the next start ----
 inst="$root/Tavonu2"
@@ -120,6 +127,7 @@ echo "== the application starts, finds the interrupted update and hands it over"
 # It writes its version once before the hand-over, once after the recovery.
 wait_for_start 2 1
 sed 's/^/  /' "$root/output3.txt"
+told_in "$root/output3.txt" "yarim kalan guncelleme geri alindi"
 if snapshot | cmp -s - "$root/surum1.txt"; then
   echo "== the installation is back at version 1, byte for byte (contents and times)"
 else
@@ -130,6 +138,7 @@ echo "== the update again, to its end"
 "$inst/tavonu" --guncelle "$root/guncelleme2.zip" > "$root/output4.txt" 2>&1
 wait_for_start 4 2
 sed 's/^/  /' "$root/output4.txt"
+told_in "$root/output4.txt" "tamam, 32 dosya yazildi"
 diff -rq "$root/update2/veri" "$inst/veri" >/dev/null || { echo "demo: veri/ is not version 2" >&2; exit 1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: backup directory left" >&2; exit 1; }
 
@@ -155,10 +164,12 @@ echo "arka kapi" > "$root/update3/arka_kapi.dll"
 snapshot > "$root/surum1-3.txt"
 echo "== act 3: an archive changed after the publisher signed it"
 code=0
-"$inst/tavo_updater" --zip "$root/sahte.zip" --hedef "$inst" --exe "$inst/tavonu" > "$root/output5.txt" 2>&1 || code=$?
+"$inst/tavo_updater" --zip "$root/sahte.zip" --hedef "$inst" --exe "$inst/tavonu" \
+  --sonuc "$inst/guncelleme_sonucu.json" > "$root/output5.txt" 2>&1 || code=$?
 wait_for_start 1 1
 sed 's/^/  /' "$root/output5.txt"
 echo "  exit code $code"
+told_in "$root/output5.txt" "reddedildi, imza dogrulanamadi"
 [ "$code" -eq 6 ] || { echo "demo: the changed archive was not refused with 6" >&2; exit 1; }
 snapshot | cmp -s - "$root/surum1-3.txt" || { echo "demo: the refused update changed files" >&2; exit 1; }
 [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: the refused update made a backup" >&2; exit 1; }
@@ -167,6 +178,7 @@ echo "== the application hands over the signed archive"
 "$inst/tavonu" --guncelle "$root/guncelleme3.zip" > "$root/output6.txt" 2>&1
 wait_for_start 3 2
 sed 's/^/  /' "$root/output6.txt"
+told_in "$root/output6.txt" "tamam"
 [ ! -e "$inst/arka_kapi.dll" ] && [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: act 3 left files" >&2; exit 1; }
 echo "== demo passed: version 2 after an update, version 1 back after a kill, then version 2;"
 echo "   a changed archive refused, the signed one installed"

@@ -260,16 +260,28 @@ std::string lockedScratchDir() {
   return makeScratchDir();
 }
 
+// What a run before the killed one left in the outcome file.
+const std::string previousOutcome = "{\"kod\":0,\"onceki\":1}\n";
+
+// An outcome file is the previous one or a whole new object, never a part.
+bool wholeOutcome(const std::string& json) {
+  return json == previousOutcome ||
+         (json.rfind("{\"kod\":", 0) == 0 && json.find('\n') == json.size() - 1 &&
+          json.substr(json.size() - 2) == "}\n" && json.find("\"sureler\":[") != std::string::npos);
+}
+
 // The installation goes in `inst` (under `root` unless the caller moves it)
 // when installOld() is called: at once unless `later`.
 // With `linkTo`, the installation's "bin" is a link to a directory there
 // (another file system, say).
 struct SweepScene {
-  std::string root = lockedScratchDir(), inst = root + "/inst", zip = root + "/u.zip";
+  std::string root = lockedScratchDir(), inst = root + "/inst", zip = root + "/u.zip",
+              sonuc = root + "/sonuc.json";
   std::string linkTo;
   Tree before;
   explicit SweepScene(bool fail, bool later = false) {
     writeBytes(zip, buildZipOf(sweepEntries(fail)));
+    writeBytes(sonuc, previousOutcome);
     if (!later) installOld();
   }
   void installOld() {
@@ -296,13 +308,17 @@ struct SweepScene {
     return tree;
   }
   ~SweepScene() { removeScratchDir(root); }
-  std::vector<std::string> args() const { return {"--zip", zip, "--hedef", inst}; }
+  std::vector<std::string> args() const {
+    return {"--zip", zip, "--hedef", inst, "--sonuc", sonuc};
+  }
   // Runs the killable build to its k-th operation; false when it ended first.
   bool killAt(int k) const {
     pid_t pid = startUpdater(args(), root, e2eConfig().helpers + "/tavo_updater_killable",
                              {"TAVO_KILL_AT=" + std::to_string(k)});
     int status = 0;
     waitpid(pid, &status, 0);
+    std::string json = fileContent(sonuc);
+    EXPECT_TRUE(json == "<missing>" || wholeOutcome(json)) << "killed at " << k << ": " << json;
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
   }
   bool journalLeft() const { return fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"); }
@@ -327,6 +343,9 @@ void expectRecovered(const SweepScene& s, bool fail, const std::string& what) {
   std::string result = (fail ? rolledBack : succeeded).substr(banner.size());
   EXPECT_EQ(r.out, banner + (journal ? "Yarim kalan guncelleme geri aliniyor...\n" : "") + result);
   EXPECT_EQ(r.code, fail ? 4 : 0) << r.err;
+  std::string json = fileContent(s.sonuc);
+  EXPECT_TRUE(wholeOutcome(json) && json.rfind("{\"kod\":" + std::to_string(r.code) + ",", 0) == 0)
+      << json;
   if (!fail) {
     EXPECT_EQ(treeOf(s.inst), sweepUpdated);
     return;

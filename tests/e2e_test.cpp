@@ -48,6 +48,33 @@ std::vector<std::string> argsFor(const Scene& s, const std::string& zip) {
   return {"--zip", zip, "--hedef", spell(s.inst)};
 }
 
+// `args` with the outcome asked for in the scene's sonuc.json (or `name`).
+std::vector<std::string> withOutcome(const Scene& s, std::vector<std::string> args,
+                                     const std::string& name = "sonuc.json") {
+  args.insert(args.end(), {"--sonuc", spell(s.root + "/" + name)});
+  return args;
+}
+
+std::string quoted(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) json += c == '"' || c == '\\' ? std::string("\\") + c : std::string(1, c);
+  return json + "\"";
+}
+
+// The outcome begins with the exit code, the lines of `err` and the failed
+// `entry`, and is one whole line.
+void expectOutcome(const Scene& s, int code, const std::string& err, const std::string& entry,
+                   const std::string& name = "sonuc.json") {
+  std::string json = fileContent(s.root + "/" + name), lines;
+  for (std::size_t at = 0, end; (end = err.find('\n', at)) != std::string::npos; at = end + 1)
+    lines += (lines.empty() ? "" : ",") + quoted(err.substr(at, end - at));
+  std::string head = "{\"kod\":" + std::to_string(code) + ",\"mesajlar\":[" + lines +
+                     "],\"girdi\":" + (entry.empty() ? "null" : quoted(entry)) + ",";
+  EXPECT_EQ(json.substr(0, head.size()), head) << json;
+  EXPECT_EQ(json.find('\n'), json.size() - 1) << json;
+  EXPECT_EQ(json.substr(json.size() - 2), "}\n") << json;
+}
+
 // Copies the launch recorder into the scene; returns its host path.
 std::string placeRecorder(const Scene& s) {
   std::string name = e2eConfig().windows ? "launch_recorder.exe" : "launch_recorder";
@@ -118,7 +145,8 @@ TEST(CommandLine, BadArgumentsTouchNothing) {
     fs::create_directory(s.root + "/adir");
     std::string recorder = placeRecorder(s);
     // Put first, so that they cannot become the value of a trailing option.
-    std::vector<std::string> args = {"--pid", "1", "--exe", spell(recorder)};
+    std::vector<std::string> args = {"--pid",         "1",       "--exe",
+                                     spell(recorder), "--sonuc", "sonuc.json"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     Tree before = withoutApp(treeOf(s.root));
     RunResult r = runUpdater(args, s.root);
@@ -154,10 +182,11 @@ TEST(OpenFailure, LeavesTheEmptyBackupDirectoryAndStartsNothing) {
     Scene s = makeScene({});
     fs::remove_all(s.inst);
     std::string recorder = placeRecorder(s);
-    std::vector<std::string> args = argsFor(s, putArchive(s, bytes));
+    std::vector<std::string> args = withOutcome(s, argsFor(s, putArchive(s, bytes)));
     args.insert(args.end(), {"--exe", spell(recorder)});
     RunResult r = runUpdater(args, s.root);
     EXPECT_EQ(r.code, 3);
+    expectOutcome(s, 3, r.err, "");
     EXPECT_EQ(r.out, banner);
     EXPECT_EQ(r.err, "tavo_updater: zip acilamadi\n");
     EXPECT_EQ(treeOf(s.inst), (Tree{{"_guncelleme_yedek", "<dir>"}}));
@@ -168,11 +197,17 @@ TEST(OpenFailure, LeavesTheEmptyBackupDirectoryAndStartsNothing) {
 
 TEST(Install, UpdatesBacksUpSkipsItselfAndCleansUp) {
   Scene s = makeScene(installed);
-  RunResult r = runUpdater(argsFor(s, putArchive(s, buildZipOf(updateEntries()))), s.root);
+  RunResult r =
+      runUpdater(withOutcome(s, argsFor(s, putArchive(s, buildZipOf(updateEntries())))), s.root);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, succeeded);
   EXPECT_EQ(r.err, "");
   EXPECT_GE(r.seconds, 0.4);
+  expectOutcome(s, 0, "", "");
+  EXPECT_NE(fileContent(s.root + "/sonuc.json")
+                .find("\"dosyalar\":{\"yazilan\":5,\"ayni\":0,\"silinen\":0,\"geri_yuklenen\":0}"),
+            std::string::npos);
+  fs::remove(s.root + "/sonuc.json");
   Tree expected = {{"a.txt", "new a"},
                    {"bin", "<dir>"},
                    {"bin/lib.dll", "new lib"},
@@ -277,10 +312,14 @@ void expectRolledBack(const std::vector<ZipEntrySpec>& entries, const std::strin
   Scene s = makeScene(installed);
   std::string zip = putArchive(s, buildZipOf(entries));
   Tree outside = treeOf(s.root);
-  RunResult r = runUpdater(argsFor(s, zip), s.root);
+  RunResult r = runUpdater(withOutcome(s, argsFor(s, zip)), s.root);
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
   EXPECT_EQ(r.err, err);
+  // Every message names its entry after the message's own words.
+  std::string entry = err.substr(err.find(": ", 14) + 2);
+  expectOutcome(s, 4, err, entry.substr(0, entry.size() - 1));
+  fs::remove(s.root + "/sonuc.json");
   Tree expected = installed;
   expected.insert(createdDirs.begin(), createdDirs.end());
   EXPECT_EQ(treeOf(s.inst), expected);
@@ -472,10 +511,12 @@ TEST(Hold, OfTwoRunsTogetherExactlyOneInstalls) {
     RunResult first, second;
     std::thread late([&] {
       usleep(useconds_t(offset) * 1000);
-      second = runUpdater({"--zip", zip, "--hedef", other}, s.root);
+      second = runUpdater(withOutcome(s, {"--zip", zip, "--hedef", other}, "second.json"), s.root);
     });
-    first = runUpdater(argsFor(s, zip), s.root);
+    first = runUpdater(withOutcome(s, argsFor(s, zip), "first.json"), s.root);
     late.join();
+    expectOutcome(s, first.code, first.err, "", "first.json");
+    expectOutcome(s, second.code, second.err, "", "second.json");
     const RunResult& winner = first.code == 0 ? first : second;
     const RunResult& loser = first.code == 0 ? second : first;
     EXPECT_EQ(winner.code, 0) << offset;
@@ -546,10 +587,12 @@ TEST(Kurtar, WithNothingToRecoverTouchesNothingAndRelaunches) {
   Scene s = makeScene(installed);
   std::string recorder = placeRecorder(s);
   Tree before = treeOf(s.inst);
-  RunResult r = runUpdater({"--kurtar", spell(s.inst), "--exe", spell(recorder)}, s.root);
+  RunResult r =
+      runUpdater(withOutcome(s, {"--kurtar", spell(s.inst), "--exe", spell(recorder)}), s.root);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, "");
+  expectOutcome(s, 0, "", "");
   EXPECT_EQ(treeOf(s.inst), before);
   EXPECT_EQ(launchRecord(s), expectedRecord(spell(recorder), spell(s.inst)));
   std::vector<std::string> args = argsFor(s, putArchive(s, buildZipOf({fileEntry("a.txt", "z")})));
@@ -606,10 +649,11 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
     if (content == "<dir>" && fs::remove(spoilt)) fs::create_directory(spoilt);
     if (c.spoil && content != "<dir>") writeBytes(spoilt, content);
     Tree before = treeOf(s.inst);
-    std::vector<std::string> args = argsFor(s, spell(zip));
+    std::vector<std::string> args = withOutcome(s, argsFor(s, spell(zip)));
     args.insert(args.end(), {"--exe", spell(recorder)});
     RunResult r = runUpdater(args, s.root);
     EXPECT_EQ(r.code, c.code) << c.what;
+    expectOutcome(s, c.code, c.code == 0 ? "" : "tavo_updater: imza dogrulanamadi\n", "");
     EXPECT_EQ(r.out, c.code == 0 ? succeeded : banner) << c.what;
     EXPECT_EQ(r.err, c.code == 0 ? "" : "tavo_updater: imza dogrulanamadi\n") << c.what;
     before["a.txt"] = c.code == 0 ? "new a" : "old a";

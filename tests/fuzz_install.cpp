@@ -68,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ZipArchive* z = openArchive(root + "/u.zip");
   if (z != nullptr) {
     Journal gunluk;
-    bool ok = installEntries(z, inst, yedekDir, false, &gunluk) == Installed::done;
+    Outcome sonuc;
+    bool ok = installEntries(z, {inst, yedekDir, false}, &gunluk, &sonuc) == Installed::done;
     closeArchive(z);
     closeJournal(&gunluk);
     const std::vector<Backup>& yedekler = gunluk.changes.yedekler;

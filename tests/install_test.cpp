@@ -78,9 +78,9 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     ZipArchive* z = openArchive(dir + "/u.zip");
     ASSERT_NE(z, nullptr) << c.what;
     Journal gunluk;
-    EXPECT_EQ(installEntries(z, hedef, hedef + "\\" + yedek, false, &gunluk) == Installed::done,
-              c.ok)
-        << c.what;
+    Outcome sonuc;
+    Installed got = installEntries(z, {hedef, hedef + "\\" + yedek, false}, &gunluk, &sonuc);
+    EXPECT_EQ(got == Installed::done, c.ok) << c.what;
     closeArchive(z);
     closeJournal(&gunluk);
     const Changes& run = gunluk.changes;

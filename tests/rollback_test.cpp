@@ -20,7 +20,10 @@ TEST(RollBack, DeletesNewFilesThenRestoresBackups) {
                       {dir + "\\t\\both.txt", dir + "\\b\\both.txt"}};
   changes.yeniler = {dir + "\\t\\new.txt", dir + "\\t\\both.txt"};
 
-  EXPECT_TRUE(rollBack(changes));
+  FileCounts counts;
+  EXPECT_TRUE(rollBack(changes, &counts));
+  EXPECT_EQ(counts.removed, 2u);
+  EXPECT_EQ(counts.restored, 2u);
   EXPECT_EQ(fileContent(dir + "/t/old.txt"), "old content");
   EXPECT_EQ(fileContent(dir + "/t/both.txt"), "old");
   EXPECT_EQ(fileContent(dir + "/t/new.txt"), "<missing>");
@@ -35,7 +38,9 @@ TEST(RollBack, ReportsARestoreThatFailsAndStillDoesTheRest) {
   Changes changes;
   changes.yedekler = {{dir + "/t/a.txt", dir + "/b/missing.txt"},
                       {dir + "/t/b.txt", dir + "/b/b.txt"}};
-  EXPECT_FALSE(rollBack(changes));
+  FileCounts counts;
+  EXPECT_FALSE(rollBack(changes, &counts));
+  EXPECT_EQ(counts.restored, 1u);
   EXPECT_EQ(fileContent(dir + "/t/b.txt"), "old b");
   removeScratchDir(dir);
 }

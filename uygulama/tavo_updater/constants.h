@@ -8,13 +8,13 @@
 
 // Exit codes. A code is never renumbered.
 enum ExitCode {
-  exitOk = 0,             // every entry installed (or nothing to recover)
-  exitBadArguments = 2,   // --zip or --hedef missing or empty, or no such archive
-  exitCannotOpen = 3,     // the archive cannot be opened
-  exitFailed = 4,         // an entry failed and the run was undone (or a backup is kept)
-  exitBusy = 5,           // another run holds the installation directory
-  exitRefused = 6,        // the archive is refused; nothing touched
-  exitNotNow = 7,         // not now (no room, a file held); nothing touched, try again later
+  exitOk = 0,            // every entry installed (or nothing to recover)
+  exitBadArguments = 2,  // --zip or --hedef missing or empty, or no such archive
+  exitCannotOpen = 3,    // the archive cannot be opened
+  exitFailed = 4,        // an entry failed and the run was undone (or a backup is kept)
+  exitBusy = 5,          // another run holds the installation directory
+  exitRefused = 6,       // the archive is refused; nothing touched
+  exitNotNow = 7,        // not now (no room, a file held); nothing touched, try again later
 };
 
 // The backup directory's name in the installation directory. Inside the

@@ -11,16 +11,22 @@
 
 namespace {
 
-void report(const char* format, const std::string& name) { sayWith(stderr, format, name); }
-
 // What the loop works with and keeps between entries.
 struct Progress {
   const std::string& hedef;
   const std::string& yedekDir;
   Journal* gunluk;
+  Outcome* sonuc;
   std::map<std::string, DirState>* directories;
   std::set<std::string> written;  // identities of files this run wrote
 };
+
+// Says why the entry `name` stopped the run; the outcome keeps the line and
+// the entry's name.
+void report(Progress* p, const char* format, const std::string& name) {
+  sayWith(stderr, format, name, &p->sonuc->messages);
+  if (p->sonuc->entry.empty()) p->sonuc->entry = name;
+}
 
 // The directory that holds `path`.
 std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
@@ -101,6 +107,7 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
         (e.shared && e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t))) {
       if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
         changes.zamanlar.push_back({t, now.modified});
+      ++p->sonuc->counts.identical;
       return true;
     }
     // The backup keeps the file's own name (Windows: its letter case), and
@@ -112,7 +119,7 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
     }
     makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
     if (!backUp(t, yb, name, p)) {
-      report(errNoBackup, entry);
+      report(p, errNoBackup, entry);
       return false;
     }
     if (changes.yedekler.back().moved) like = &now;
@@ -121,16 +128,17 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
-    report(errExtraction, entry);
+    report(p, errExtraction, entry);
     return false;
   }
   bool extracted = extractEntry(z, e.index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
-    report(errExtraction, entry);
+    report(p, errExtraction, entry);
     return false;
   }
+  ++p->sonuc->counts.written;
   return true;
 }
 
@@ -150,17 +158,17 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
     case Step::unreadable:
       return false;
     case Step::refused:
-      report(errInvalidName, name);
+      report(p, errInvalidName, name);
       return false;
     case Step::unlookable:
-      report(errExtraction, name);
+      report(p, errExtraction, name);
       return false;
     case Step::noBackupPlace:
-      report(errNoBackup, name);
+      report(p, errNoBackup, name);
       return false;
     case Step::directory:
       if (makeDirectoryEntry(joinPath(p->hedef, name), p->hedef.size() + 1, p)) return true;
-      report(errExtraction, name);
+      report(p, errExtraction, name);
       return false;
     case Step::skip:
       return true;
@@ -172,11 +180,12 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
 
 }  // namespace
 
-Installed installEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-                         bool staleBackup, Journal* gunluk) {
+Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk, Outcome* sonuc) {
+  const std::string& hedef = to.hedef;
   Plan plan;
-  planEntries(z, hedef, yedekDir, staleBackup, &plan);
-  Progress progress{hedef, yedekDir, gunluk, &plan.directories, {}};
+  planEntries(z, hedef, to.yedekDir, to.staleBackup, &plan);
+  endStage(sonuc, "plan");
+  Progress progress{hedef, to.yedekDir, gunluk, sonuc, &plan.directories, {}};
   // What the plan refuses stops the run before anything is changed.
   if (!plan.entries.empty() && stopsRun(plan.entries.back().step)) {
     runEntry(z, plan.entries.back(), &progress);
@@ -186,16 +195,19 @@ Installed installEntries(ZipArchive* z, const std::string& hedef, const std::str
   std::uint64_t needed = 0, available = 0;
   if (!roomEverywhere(plan, &full, &needed, &available)) {
     const std::uint64_t mib = 1024 * 1024;
-    report(errNoSpace, full + " (" + std::to_string((needed + mib - 1) / mib) + " MiB gerekli, " +
-                           std::to_string(available / mib) + " MiB bos)");
+    sayWith(stderr, errNoSpace,
+            full + " (" + std::to_string((needed + mib - 1) / mib) + " MiB gerekli, " +
+                std::to_string(available / mib) + " MiB bos)",
+            &sonuc->messages);
     return Installed::notNow;
   }
   for (const auto& volume : plan.volumes) gunluk->changes.volumes.push_back(volume.second);
-  gunluk->path = journalPath(yedekDir);
+  gunluk->path = journalPath(to.yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
   if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(hedef))) {
-    report(errJournal, firstChanged(z, plan));
+    // Not the entry's fault: the outcome names no entry.
+    sayWith(stderr, errJournal, firstChanged(z, plan), &sonuc->messages);
     return Installed::failed;
   }
   // The records are on the disk; the run needs them no more.

@@ -10,7 +10,8 @@
 #include "platform.h"
 #include "rollback.h"
 
-Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir) {
+Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir,
+                            FileCounts* counts) {
   std::string path = journalPath(yedekDir);
   if (!fileExists(path)) return Recovery::none;
   say(stdout, sayRecovering);
@@ -21,7 +22,7 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
   // journal goes.
   Journal journal;
   journal.changes = changesToUndo(decodeJournal(bytes), hedef, yedekDir);
-  if (!rollBack(journal.changes) || !flushChanges(&journal) || !removeJournal(yedekDir))
+  if (!rollBack(journal.changes, counts) || !flushChanges(&journal) || !removeJournal(yedekDir))
     return Recovery::incomplete;
   return Recovery::done;
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "outcome.h"
+
 enum class Recovery { none, done, incomplete };
 
 // When `yedekDir` holds a journal, says so on standard output and replays
@@ -15,8 +17,9 @@ enum class Recovery { none, done, incomplete };
 // and the journal is gone (what is left in the backup directory is
 // superseded); incomplete: something could not be undone, everything is
 // kept; none: no journal, nothing touched. Replaying again gives the same
-// result.
-Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir);
+// result. The files removed and restored are counted into *counts.
+Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDir,
+                            FileCounts* counts);
 
 // Empties a backup directory that has no journal: it holds only files that
 // an ended run superseded (the directory stays: the run's hold may be on

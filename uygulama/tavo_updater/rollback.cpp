@@ -24,16 +24,26 @@ bool retimeBack(const Retimed& r) {
 
 }  // namespace
 
-bool rollBack(const Changes& changes) {
+bool rollBack(const Changes& changes, FileCounts* counts) {
+  FileCounts unused;
+  if (counts == nullptr) counts = &unused;
   bool complete = true;
   // New files go first: a half-written file may hold the space the old
   // files need to come back. A new file that is still there afterwards
   // leaves the rollback incomplete (a path that is gone or is a directory
   // was never written by this run).
-  for (const std::string& t : changes.yeniler)
-    if (!removeFile(t) && fileExists(t)) complete = false;
-  for (const Backup& b : changes.yedekler)
-    if (!restore(b)) complete = false;
+  for (const std::string& t : changes.yeniler) {
+    if (removeFile(t))
+      ++counts->removed;
+    else if (fileExists(t))
+      complete = false;
+  }
+  for (const Backup& b : changes.yedekler) {
+    if (restore(b))
+      ++counts->restored;
+    else
+      complete = false;
+  }
   // After the moves back, every file with a recorded time is its old file.
   for (const Retimed& r : changes.zamanlar)
     if (!retimeBack(r)) complete = false;

@@ -4,11 +4,13 @@
 #define TAVO_UPDATER_ROLLBACK_H
 
 #include "journal.h"
+#include "outcome.h"
 
 // Deletes the files the run created, then moves every backup back over its
 // target (copies it back where it cannot be moved), then gives files their
 // old times back where they differ. True when every file holds its old
-// content and time again and no new file is left.
-bool rollBack(const Changes& changes);
+// content and time again and no new file is left. Counts the files removed
+// and restored into *counts when it is given.
+bool rollBack(const Changes& changes, FileCounts* counts = nullptr);
 
 #endif

@@ -3,7 +3,10 @@
 // "--guncelle <archive>" hands the archive to tavo_updater and exits. When it
 // finds the journal of an update that was cut short in its directory, it
 // first hands the directory to "tavo_updater --kurtar" and exits; the
-// updater starts it again once the installation is whole.
+// updater starts it again once the installation is whole. It always asks
+// the updater for the outcome in "guncelleme_sonucu.json" beside it, and
+// when it finds that file at its start it says what the update did and
+// removes it, so that each outcome is told once.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "last_update.h"
 #include "own.h"
 
 namespace {
@@ -29,11 +33,28 @@ std::string readVersion(const std::string& dir) {
   return version.empty() ? "?" : version;
 }
 
-// Starts the updater beside the application with `args` and its own pid and
-// path; false (with a message) when it cannot be started.
+std::string outcomePath(const std::string& dir) {
+  return dir + pathSeparator() + "guncelleme_sonucu.json";
+}
+
+// Says what the last update did, once.
+void tellLastUpdate(const std::string& dir) {
+  std::ifstream in(outcomePath(dir), std::ios::binary);
+  if (!in) return;
+  std::stringstream json;
+  json << in.rdbuf();
+  in.close();
+  std::printf("%s\n", describeOutcome(json.str()).c_str());
+  std::remove(outcomePath(dir).c_str());
+}
+
+// Starts the updater beside the application with `args`, its own pid and
+// path and the outcome file; false (with a message) when it cannot be
+// started.
 bool handOver(const std::string& dir, std::vector<std::string> args) {
   std::string updater = dir + pathSeparator() + updaterFileName();
-  args.insert(args.end(), {"--pid", std::to_string(ownProcessId()), "--exe", ownExePath()});
+  args.insert(args.end(), {"--pid", std::to_string(ownProcessId()), "--exe", ownExePath(),
+                           "--sonuc", outcomePath(dir)});
   std::fflush(stdout);
   if (startDetached(updater, args)) return true;
   std::fprintf(stderr, "tavonu: guncelleyici baslatilamadi: %s\n", updater.c_str());
@@ -51,6 +72,7 @@ int main(int argc, char** argv) {
   std::string dir = ownDir();
   std::string version = readVersion(dir);
   std::printf("Tavonu surum %s\n", version.c_str());
+  tellLastUpdate(dir);
   std::ofstream(dir + pathSeparator() + "rapor.txt", std::ios::app) << "surum " << version << "\n";
 
   // The recovery is asked for once: an application that the recovery
