@@ -2,6 +2,8 @@
 // symbolic links, FIFOs and pidfd waits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,12 +100,64 @@ TEST(PosixOutputFile, RefusesLinksAndSpecialFilesWithoutBlocking) {
   putFile(dir + "/outside.txt", "keep");
   fs::create_symlink(dir + "/outside.txt", dir + "/link");
   EXPECT_EQ(createOutputFile(dir + "/link"), invalidHandle);
+  putFile(dir + "/new.txt", "new");
+  EXPECT_FALSE(copyFileOver(dir + "/new.txt", dir + "/link"));
   EXPECT_EQ(fileContent(dir + "/outside.txt"), "keep");
 
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   EXPECT_EQ(createOutputFile(dir + "/fifo"), invalidHandle);
   EXPECT_FALSE(copyFileOver(dir + "/fifo", dir + "/copy"));
   EXPECT_FALSE(copyFileOver(dir + "/outside.txt", dir + "/fifo"));
+  removeScratchDir(dir);
+}
+
+// Sets or clears chattr's flags on `path`; false where that cannot be done.
+bool markFile(const std::string& path, int flags) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK);
+  if (fd < 0) return false;
+  int value = 0;
+  bool set = ioctl(fd, FS_IOC_GETFLAGS, &value) == 0;
+  value = (value & ~(FS_IMMUTABLE_FL | FS_APPEND_FL)) | flags;
+  set = set && ioctl(fd, FS_IOC_SETFLAGS, &value) == 0;
+  close(fd);
+  return set;
+}
+
+// What stops a rename and can be seen beforehand; root ignores the mode of
+// the directory, not the flags (which only root may set).
+TEST(PosixCanMoveAside, RefusesWhatARenameWouldRefuse) {
+  struct Case {
+    const char* name;
+    int fileFlags, dirFlags;
+    mode_t dirMode;
+    bool movable;
+  };
+  bool root = getuid() == 0;
+  const Case cases[] = {{"plain", 0, 0, 0755, true},
+                        {"immutable", FS_IMMUTABLE_FL, 0, 0755, false},
+                        {"append-only", FS_APPEND_FL, 0, 0755, false},
+                        {"in an immutable directory", 0, FS_IMMUTABLE_FL, 0755, false},
+                        {"in a read-only directory", 0, 0, 0555, root}};
+  std::string dir = makeScratchDir();
+  for (const Case& c : cases) {
+    std::string sub = dir + "/" + c.name, file = sub + "/f";
+    putFile(file, "x");
+    if ((c.fileFlags && !markFile(file, c.fileFlags)) ||
+        (c.dirFlags && !markFile(sub, c.dirFlags))) {
+      std::printf("  %s: flags not settable here, not tested\n", c.name);
+      continue;
+    }
+    chmod(sub.c_str(), c.dirMode);
+    EXPECT_EQ(canMoveAside(file), c.movable) << c.name;
+    EXPECT_EQ(rename(file.c_str(), (sub + "/g").c_str()) == 0, c.movable) << c.name;
+    chmod(sub.c_str(), 0755);
+    markFile(sub, 0);
+    markFile(file, 0);
+  }
+  EXPECT_FALSE(canMoveAside(dir + "/missing"));
+  std::vector<FileHolder> holders;
+  EXPECT_TRUE(fileHolders(dir + "/plain/g", &holders));
+  EXPECT_TRUE(holders.empty());
   removeScratchDir(dir);
 }
 
