@@ -104,7 +104,7 @@ build_sodium() {
 check_imports() {
   x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^.*DLL Name: //p' | while read -r dll; do
     case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
-      kernel32.dll | advapi32.dll | shell32.dll | user32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
+      kernel32.dll | advapi32.dll | shell32.dll | rstrtmgr.dll | user32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*) ;;
       *)
         echo "build-windows: $1 needs $dll, which Windows does not ship" >&2
         exit 1

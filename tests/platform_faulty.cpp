@@ -21,6 +21,8 @@ bool real_syncDirectory(const std::string& path);
 bool real_syncVolume(const std::string& path);
 bool real_copyFileOver(const std::string& from, const std::string& to);
 bool real_removeFile(const std::string& path);
+bool real_canMoveAside(const std::string& path);
+bool real_fileHolders(const std::string& path, std::vector<FileHolder>* holders);
 bool real_removeTree(const std::string& path);
 bool real_emptyDirectory(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
@@ -147,6 +149,14 @@ bool copyFileOver(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) {
   return !failsNow(FaultOp::removeFile) && real_removeFile(path);
+}
+
+// Questions only: they change nothing, so they are neither counted nor
+// kill points.
+bool canMoveAside(const std::string& path) { return real_canMoveAside(path); }
+
+bool fileHolders(const std::string& path, std::vector<FileHolder>* holders) {
+  return real_fileHolders(path, holders);
 }
 
 bool removeTree(const std::string& path) {

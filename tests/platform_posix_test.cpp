@@ -2,6 +2,8 @@
 // symbolic links, FIFOs and pidfd waits.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -98,12 +100,56 @@ TEST(PosixOutputFile, RefusesLinksAndSpecialFilesWithoutBlocking) {
   putFile(dir + "/outside.txt", "keep");
   fs::create_symlink(dir + "/outside.txt", dir + "/link");
   EXPECT_EQ(createOutputFile(dir + "/link"), invalidHandle);
+  putFile(dir + "/new.txt", "new");
+  EXPECT_FALSE(copyFileOver(dir + "/new.txt", dir + "/link"));
   EXPECT_EQ(fileContent(dir + "/outside.txt"), "keep");
 
   ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
   EXPECT_EQ(createOutputFile(dir + "/fifo"), invalidHandle);
   EXPECT_FALSE(copyFileOver(dir + "/fifo", dir + "/copy"));
   EXPECT_FALSE(copyFileOver(dir + "/outside.txt", dir + "/fifo"));
+  removeScratchDir(dir);
+}
+
+// Sets chattr's immutable or append-only flag (0 clears both); false where
+// that cannot be done.
+bool markFile(const std::string& path, int flags) {
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK), value = 0;
+  bool set = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &value) == 0;
+  value = (value & ~(FS_IMMUTABLE_FL | FS_APPEND_FL)) | flags;
+  set = set && ioctl(fd, FS_IOC_SETFLAGS, &value) == 0;
+  if (fd >= 0) close(fd);
+  return set;
+}
+
+// The probe says what a rename then does; root ignores the directory's mode.
+TEST(PosixCanMoveAside, AgreesWithTheRenameThatFollows) {
+  const struct {
+    const char* name;
+    int fileFlags, dirFlags;
+    mode_t dirMode;
+    bool movable;
+  } cases[] = {{"plain", 0, 0, 0755, true},
+               {"immutable", FS_IMMUTABLE_FL, 0, 0755, false},
+               {"append-only", FS_APPEND_FL, 0, 0755, false},
+               {"in an immutable directory", 0, FS_IMMUTABLE_FL, 0755, false},
+               {"in a read-only directory", 0, 0, 0555, getuid() == 0}};
+  std::string dir = makeScratchDir();
+  for (const auto& c : cases) {
+    std::string sub = dir + "/" + c.name, file = sub + "/f";
+    putFile(file, "x");
+    if (!markFile(file, c.fileFlags) || !markFile(sub, c.dirFlags)) {
+      std::printf("  %s: no chattr flags here, not tested\n", c.name);
+      continue;
+    }
+    chmod(sub.c_str(), c.dirMode);
+    EXPECT_EQ(canMoveAside(file), c.movable) << c.name;
+    EXPECT_EQ(rename(file.c_str(), (sub + "/g").c_str()) == 0, c.movable) << c.name;
+    chmod(sub.c_str(), 0755);
+    markFile(sub, 0);
+    markFile(file, 0);
+  }
+  EXPECT_FALSE(canMoveAside(dir + "/missing"));
   removeScratchDir(dir);
 }
 

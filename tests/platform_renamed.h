@@ -13,6 +13,8 @@
 #define syncVolume real_syncVolume
 #define copyFileOver real_copyFileOver
 #define removeFile real_removeFile
+#define canMoveAside real_canMoveAside
+#define fileHolders real_fileHolders
 #define removeTree real_removeTree
 #define emptyDirectory real_emptyDirectory
 #define fileIdentity real_fileIdentity

@@ -18,3 +18,10 @@ void sayWith(std::FILE* stream, const char* format, const std::string& value,
   if (at != std::string::npos) line.replace(at, 2, value.c_str());
   say(stream, line.c_str(), kept);
 }
+
+std::string heldFileLine(const std::string& entry, const std::vector<FileHolder>& holders) {
+  std::string line = "tavo_updater: dosya kullanimda: " + entry;
+  for (const FileHolder& holder : holders)
+    line += " (" + holder.program + ", pid " + std::to_string(holder.pid) + ")";
+  return line + "\n";
+}

@@ -10,11 +10,17 @@
 #include <string>
 #include <vector>
 
+#include "platform.h"
+
 // Writes `text` to `stream` and flushes it.
 void say(std::FILE* stream, const char* text, std::vector<std::string>* kept = nullptr);
 
 // Writes `format` with its one %s replaced by `value`, and flushes it.
 void sayWith(std::FILE* stream, const char* format, const std::string& value,
              std::vector<std::string>* kept = nullptr);
+
+// The line for a file that stays held: "tavo_updater: dosya kullanimda:
+// <entry>", then " (<program>, pid <n>)" for each holder, then a line feed.
+std::string heldFileLine(const std::string& entry, const std::vector<FileHolder>& holders);
 
 #endif

@@ -47,9 +47,9 @@ std::string messagesJson(const std::vector<std::string>& messages) {
   return json + "]";
 }
 
-std::string holdersJson(const std::vector<Holder>& holders) {
+std::string holdersJson(const std::vector<FileHolder>& holders) {
   std::string json = "[";
-  for (const Holder& h : holders) {
+  for (const FileHolder& h : holders) {
     json += json.size() > 1 ? ",{" : "{";
     addField(&json, "program", jsonString(h.program));
     addField(&json, "pid", number(h.pid));

@@ -8,11 +8,7 @@
 #include <string>
 #include <vector>
 
-// A program that holds a file of the installation.
-struct Holder {
-  std::string program;
-  std::uint32_t pid = 0;
-};
+#include "platform.h"
 
 // The milliseconds one stage of the run took.
 struct StageTime {
@@ -33,7 +29,7 @@ struct Outcome {
   int code = 0;
   std::vector<std::string> messages;   // the lines written to stderr, without line ends
   std::string entry;                   // the entry that failed; "" when none
-  std::vector<Holder> holders;         // the programs that held files
+  std::vector<FileHolder> holders;     // the programs that held files
   std::string fromVersion, toVersion;  // from the release list; "" when unknown
   FileCounts counts;
   std::vector<StageTime> stages;  // in the order they ran

@@ -64,7 +64,8 @@ bool storedName(const std::string& path, std::string* name);
 // ignore a failure (it already exists, a drive root, a missing parent).
 bool createDirectory(const std::string& path);
 
-// Copies the file `from` over `to` and keeps the source's permission bits (on
+// Copies the file `from` over `to` (failing, with nothing written, where a
+// symbolic link or junction is at `to`) and keeps the source's permission bits (on
 // Windows its attributes), last-write time, and owner and group as far as the
 // system lets this process set them (Windows: its owner, group and DACL; a
 // POSIX process that is not root keeps its own user, and the source's group
@@ -85,6 +86,25 @@ bool moveFile(const std::string& from, const std::string& to, bool replace);
 
 // Deletes the file `path`; never deletes a directory. True on success.
 bool removeFile(const std::string& path);
+
+// True when the file `path` can be moved aside now; changes nothing. Windows:
+// it opens for delete access with full sharing (a link at the path is not
+// followed), held files tried again as above; POSIX: it exists, neither it
+// nor its directory is immutable or append-only, and this process may write
+// that directory (and, where it is sticky, owns the file or the directory).
+bool canMoveAside(const std::string& path);
+
+// A program that holds a file open, as the system names it.
+struct FileHolder {
+  std::string program;  // UTF-8
+  std::uint32_t pid = 0;
+};
+
+// Appends to *holders the programs that hold the file `path` open, as the
+// system names them (Windows: the Restart Manager's application names;
+// POSIX: none, since an open file never stops a rename there). Never ends a
+// program. True when the system could be asked.
+bool fileHolders(const std::string& path, std::vector<FileHolder>* holders);
 
 // Deletes the directory `path` with everything below it, read-only entries
 // too, removing symbolic links and junctions as links, never following them.
@@ -109,7 +129,9 @@ bool sameFileContent(const std::string& a, const std::string& b);
 typedef std::intptr_t OutputFile;
 const OutputFile invalidHandle = -1;
 
-// Creates `path` or truncates it to zero length, opened for writing. An
+// Creates `path` or truncates it to zero length, opened for writing; a
+// symbolic link (Windows: or junction) at `path` itself is never written
+// through: then it fails. An
 // existing file that is read-only (POSIX: that we may not write) or has other
 // hard links is not truncated: its name is removed and a new file made there
 // with the old permission bits (Windows: read-only, hidden and system
@@ -153,7 +175,8 @@ bool freeSpace(const std::string& path, std::uint64_t* bytes);
 // or read (then *content is unspecified).
 bool readWholeFile(const std::string& path, std::string* content);
 
-// Sets the last access and last write time of `path`. True on success.
+// Sets the last access and last write time of `path`, never of what a link
+// at `path` names (POSIX sets the link's own; Windows fails). True on success.
 bool setFileTimes(const std::string& path, FileTime when);
 
 // Waits until process `pid` has ended or `milliseconds` have passed. Returns

@@ -3,9 +3,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <linux/fs.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -258,7 +260,8 @@ bool copyFileOver(const std::string& from, const std::string& to) {
   struct stat st;
   int in = openRegularFile(native(from), &st);
   if (in < 0) return false;
-  int out = openEmptied(native(to), O_CLOEXEC | O_NONBLOCK, 0600, nullptr);
+  // Never through a symbolic link at the destination.
+  int out = openEmptied(native(to), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600, nullptr);
   if (out < 0) {
     close(in);
     return false;
@@ -276,6 +279,44 @@ bool copyFileOver(const std::string& from, const std::string& to) {
 }
 
 bool removeFile(const std::string& path) { return unlink(native(path).c_str()) == 0; }
+
+namespace {
+
+// True when the file or directory `p` is marked immutable or append-only
+// (chattr +i, +a), which refuses a rename even to root. Only these two are
+// opened for the question: opening a device can act on it. Whatever cannot
+// be asked (no permission to open, no such flags on this file system)
+// counts as not marked.
+bool markedUnchangeable(const std::string& p, const struct stat& st) {
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
+  int fd = open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool marked =
+      ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+  close(fd);
+  return marked;
+}
+
+}  // namespace
+
+bool canMoveAside(const std::string& path) {
+  // What refuses a rename of an existing name and can be seen beforehand:
+  // the marks above on the file or its directory, a directory this process
+  // may not write (also on a read-only file system), and the sticky rule.
+  std::string p = native(path);
+  std::size_t slash = p.find_last_of('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
+  struct stat st, parent;
+  if (lstat(p.c_str(), &st) != 0 || stat(dir.c_str(), &parent) != 0) return false;
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+  uid_t user = geteuid();
+  if ((parent.st_mode & S_ISVTX) && user != 0 && user != st.st_uid && user != parent.st_uid)
+    return false;
+  return !markedUnchangeable(p, st) && !markedUnchangeable(dir, parent);
+}
+
+bool fileHolders(const std::string&, std::vector<FileHolder>*) { return true; }
 
 bool removeTree(const std::string& path) {
   std::string p = native(path);

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 // Needs the types of windows.h.
+#include <restartmanager.h>
 #include <sddl.h>
 #include <shellapi.h>
 
@@ -41,6 +42,7 @@ const SECURITY_INFORMATION keptSecurity =
 const long long epochDifference = 11644473600LL;
 
 const std::size_t compareChunk = 64 * 1024;
+const std::size_t copyChunk = 1024 * 1024;
 
 std::wstring widen(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -140,6 +142,42 @@ HANDLE openFile(const std::wstring& name, DWORD access, DWORD share, DWORD dispo
   return h;
 }
 
+bool sameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// The reparse tags of symbolic links and junctions (name surrogates) have
+// this bit.
+const DWORD nameSurrogate = 0x20000000;
+
+// Opens `name` as openFile does, but never through a symbolic link or
+// junction at the name itself: what the open reached is looked at through
+// its own handle, and a link there makes it fail (ERROR_CANT_ACCESS_FILE)
+// before anything is written. Another kind of reparse point (a compressed,
+// deduplicated or cloud file) is the file itself, which only its filter
+// serves: it is opened again as usual and must still be the same file.
+// `disposition` is CREATE_NEW, OPEN_EXISTING or OPEN_ALWAYS: the system
+// refuses the flag with CREATE_ALWAYS.
+HANDLE openNotThroughLink(const std::wstring& name, DWORD access, DWORD share, DWORD disposition,
+                          DWORD flags) {
+  HANDLE h = openFile(name, access, share, disposition, flags | FILE_FLAG_OPEN_REPARSE_POINT);
+  if (h == INVALID_HANDLE_VALUE) return h;
+  FILE_ATTRIBUTE_TAG_INFO tag;
+  BY_HANDLE_FILE_INFORMATION first;
+  bool known = GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) != 0;
+  if (known && (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return h;
+  known = known && (tag.ReparseTag & nameSurrogate) == 0 && GetFileInformationByHandle(h, &first);
+  CloseHandle(h);
+  h = known ? openFile(name, access, share, OPEN_EXISTING, flags) : INVALID_HANDLE_VALUE;
+  BY_HANDLE_FILE_INFORMATION again;
+  if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &again) && sameFile(first, again))
+    return h;
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  SetLastError(ERROR_CANT_ACCESS_FILE);
+  return INVALID_HANDLE_VALUE;
+}
+
 // Opens an existing file or directory for its metadata only; no data access,
 // so a file that another process holds without sharing can still be opened.
 HANDLE openForMetadata(const std::wstring& name, DWORD access) {
@@ -228,12 +266,13 @@ void removeTreeBelow(const std::wstring& dir) {
   retryWhileHeld([&] { return RemoveDirectoryW(dir.c_str()) != 0; });
 }
 
-// Gives `target` the owner, group and DACL of `source`, exactly as they are
-// (no inheritance is worked out again), so that a backup and its restore
-// give a file back its own. Setting another user's owner needs a privilege
-// most runs do not hold: then the group and DACL go alone, then the DACL;
-// what the system refuses stays as it was.
-void copySecurity(const std::wstring& source, const std::wstring& target) {
+// Gives the file open as `target` the owner, group and DACL of `source`,
+// exactly as they are (no inheritance is worked out again), so that a
+// backup and its restore give a file back its own. Setting another user's
+// owner needs a privilege most runs do not hold, and the handle may lack
+// the rights: then the group and DACL go alone, then the DACL; what the
+// system refuses stays as it was.
+void copySecurity(const std::wstring& source, HANDLE target) {
   DWORD size = 0;
   GetFileSecurityW(source.c_str(), keptSecurity, nullptr, 0, &size);
   std::vector<char> buffer(size);
@@ -241,7 +280,7 @@ void copySecurity(const std::wstring& source, const std::wstring& target) {
   if (size == 0 || !GetFileSecurityW(source.c_str(), keptSecurity, security, size, &size)) return;
   for (SECURITY_INFORMATION parts : {keptSecurity, keptSecurity & ~OWNER_SECURITY_INFORMATION,
                                      SECURITY_INFORMATION(DACL_SECURITY_INFORMATION)})
-    if (SetFileSecurityW(target.c_str(), parts, security)) return;
+    if (SetKernelObjectSecurity(target, parts, security)) return;
 }
 
 HANDLE openForReading(const std::wstring& name) {
@@ -294,7 +333,7 @@ bool isNotFound(DWORD error) {
 bool isLinkTag(HANDLE h) {
   FILE_ATTRIBUTE_TAG_INFO tag;
   return GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag) &&
-         (tag.ReparseTag & 0x20000000) != 0;
+         (tag.ReparseTag & nameSurrogate) != 0;
 }
 
 }  // namespace
@@ -338,19 +377,77 @@ bool createDirectory(const std::string& path) {
   return retryWhileHeld([&] { return CreateDirectoryW(name.c_str(), nullptr) != 0; });
 }
 
+namespace {
+
+// The attributes a copy takes over from its source, as CopyFileW does.
+const DWORD copiedAttributes = keptAttributes | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY |
+                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// Copies the rest of `in` to `out` from their current offsets.
+bool copyBytes(HANDLE in, HANDLE out) {
+  std::unique_ptr<char[]> buffer(new char[copyChunk]);
+  for (;;) {
+    DWORD got = 0, written = 0;
+    if (!ReadFile(in, buffer.get(), DWORD(copyChunk), &got, nullptr)) return false;
+    if (got == 0) return true;
+    if (!WriteFile(out, buffer.get(), got, &written, nullptr) || written != got) return false;
+  }
+}
+
+// Opens `name` for writing a copy into it, never through a link at the
+// name, with the rights to set its security where they are granted.
+HANDLE openCopyTarget(const std::wstring& name) {
+  for (DWORD extra : {DWORD(WRITE_DAC | WRITE_OWNER), DWORD(WRITE_DAC), DWORD(0)}) {
+    HANDLE h = openNotThroughLink(name, GENERIC_WRITE | extra, FILE_SHARE_READ, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL);
+    if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return h;
+  }
+  return INVALID_HANDLE_VALUE;
+}
+
+LARGE_INTEGER asInteger(const FILETIME& time) {
+  LARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = LONG(time.dwHighDateTime);
+  return value;
+}
+
+}  // namespace
+
 bool copyFileOver(const std::string& from, const std::string& to) {
-  // CopyFileW keeps the source's attributes and last-write time, but it
-  // refuses a read-only or hidden destination and writes a hard-linked one
-  // in place: such a destination's name is removed first.
+  // Our own copy, not CopyFileW, which writes through a link at the
+  // destination's name: the destination is opened as a file of its own
+  // (openNotThroughLink), emptied and filled through that handle, which
+  // then takes the source's attributes, last-write time and security. A
+  // read-only, hidden or system destination, or a hard-linked one, is not
+  // written in place: its name is removed first.
   std::wstring source = longPath(from), target = longPath(to);
   DWORD attributes = 0;
   if (existingFile(target, &attributes) && mustReplaceName(target, attributes, keptAttributes) &&
       !removeName(target, attributes))
     return false;
-  if (!retryWhileHeld([&] { return CopyFileW(source.c_str(), target.c_str(), FALSE) != 0; }))
-    return false;
-  copySecurity(source, target);
-  return true;
+  // Nobody may write the source while it is copied.
+  HANDLE in = openFile(source, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING,
+                       FILE_FLAG_SEQUENTIAL_SCAN);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE out = INVALID_HANDLE_VALUE;
+  if (GetFileInformationByHandle(in, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    out = openCopyTarget(target);
+  bool copied = out != INVALID_HANDLE_VALUE && SetEndOfFile(out) && copyBytes(in, out);
+  if (copied) {
+    FILE_BASIC_INFO basic;
+    std::memset(&basic, 0, sizeof basic);  // zero: left as it is
+    basic.LastAccessTime = asInteger(info.ftLastAccessTime);
+    basic.LastWriteTime = asInteger(info.ftLastWriteTime);
+    DWORD kept = info.dwFileAttributes & copiedAttributes;
+    basic.FileAttributes = kept != 0 ? kept : FILE_ATTRIBUTE_NORMAL;
+    copied = SetFileInformationByHandle(out, FileBasicInfo, &basic, sizeof basic) != 0;
+    if (copied) copySecurity(source, out);
+  }
+  if (out != INVALID_HANDLE_VALUE) copied = CloseHandle(out) != 0 && copied;
+  CloseHandle(in);
+  return copied;
 }
 
 bool moveFile(const std::string& from, const std::string& to, bool replace) {
@@ -373,6 +470,50 @@ bool moveFile(const std::string& from, const std::string& to, bool replace) {
 }
 
 bool removeFile(const std::string& path) { return deleteName(longPath(path)); }
+
+bool canMoveAside(const std::string& path) {
+  // A rename opens the file for deletion. Sharing everything, this open
+  // fails only for what would stop the rename: a process that holds the
+  // file without delete sharing (tried again as every held file is), or
+  // delete access refused. The handle does nothing and is closed at once.
+  HANDLE h =
+      openFile(longPath(path), DELETE, shareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(h);
+  return true;
+}
+
+bool fileHolders(const std::string& path, std::vector<FileHolder>* holders) {
+  // The Restart Manager only lists who holds the file; the session shuts
+  // down and restarts nothing unless asked to, and it is not. The path goes
+  // in its classic full form where that fits, as the examples give it.
+  std::wstring full = longPath(path);
+  if (full.compare(0, 8, L"\\\\?\\UNC\\") == 0 && full.size() - 6 < MAX_PATH)
+    full = L"\\" + full.substr(8);
+  else if (full.compare(0, 4, longPrefix) == 0 && full.size() - 4 < MAX_PATH)
+    full = full.substr(4);
+  DWORD session = 0;
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+  if (RmStartSession(&session, 0, key) != ERROR_SUCCESS) return false;
+  LPCWSTR files[] = {full.c_str()};
+  DWORD result = RmRegisterResources(session, 1, files, 0, nullptr, 0, nullptr);
+  std::vector<RM_PROCESS_INFO> found;
+  UINT needed = 0, count = 0;
+  DWORD reasons = 0;
+  // The list may grow between the calls that size it and fill it.
+  for (int attempt = 0; result == ERROR_SUCCESS; ++attempt) {
+    found.resize(needed);
+    count = needed;
+    result = RmGetList(session, &needed, &count, found.data(), &reasons);
+    if (result != ERROR_MORE_DATA || attempt == 4) break;
+    result = ERROR_SUCCESS;
+  }
+  RmEndSession(session);
+  if (result != ERROR_SUCCESS) return false;
+  for (UINT i = 0; i < count && i < found.size(); ++i)
+    holders->push_back(FileHolder{narrow(found[i].strAppName), found[i].Process.dwProcessId});
+  return true;
+}
 
 bool removeTree(const std::string& path) {
   std::wstring name = longPath(path);
@@ -413,30 +554,32 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   // Readers may share the file while it is written (a scanner that already
   // holds it with full sharing does not make the extraction fail); writers
   // may not, so nobody changes the bytes whose size and CRC-32 we check.
-  // An existing hidden or system file must be reopened with those bits, or
-  // CREATE_ALWAYS refuses it. A read-only or hard-linked file is not
+  // Never through a link at the name (openNotThroughLink), so an existing
+  // file is opened as it is and emptied through the handle, keeping its
+  // hidden and system attributes. A read-only or hard-linked file is not
   // written in place: its name is removed and a new file made there, with
   // the old attributes; a new file's handle is writable even so.
   std::wstring name = longPath(path);
   if (like != nullptr) {
     DWORD given = like->kind == PathKind::file ? like->permissions & keptAttributes : 0;
-    HANDLE h = openFile(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
-                        given != 0 ? given : FILE_ATTRIBUTE_NORMAL);
+    HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
+                                  given != 0 ? given : FILE_ATTRIBUTE_NORMAL);
     if (h != INVALID_HANDLE_VALUE) return OutputFile(h);
     if (GetLastError() != ERROR_FILE_EXISTS) return invalidHandle;
   }
-  DWORD attributes = 0;
-  bool existing = existingFile(name, &attributes);
-  DWORD keep = existing ? attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM) : 0;
-  DWORD disposition = CREATE_ALWAYS;
-  if (existing && mustReplaceName(name, attributes, FILE_ATTRIBUTE_READONLY)) {
+  DWORD attributes = 0, keep = 0, disposition = OPEN_ALWAYS;
+  if (existingFile(name, &attributes) &&
+      mustReplaceName(name, attributes, FILE_ATTRIBUTE_READONLY)) {
     if (!removeName(name, attributes)) return invalidHandle;
     keep = attributes & keptAttributes;
     disposition = CREATE_NEW;
   }
-  HANDLE h = openFile(name, GENERIC_WRITE, FILE_SHARE_READ, disposition,
-                      keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL);
-  return h == INVALID_HANDLE_VALUE ? invalidHandle : OutputFile(h);
+  HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, disposition,
+                                keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL);
+  if (h == INVALID_HANDLE_VALUE) return invalidHandle;
+  if (SetEndOfFile(h)) return OutputFile(h);
+  CloseHandle(h);
+  return invalidHandle;
 }
 
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
@@ -497,10 +640,13 @@ bool setFileTimes(const std::string& path, FileTime when) {
   DWORD attributes = attributesOf(name);
   bool readOnly =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  HANDLE h = openForMetadata(name, FILE_WRITE_ATTRIBUTES);
-  if (h == INVALID_HANDLE_VALUE && readOnly &&
+  // Never the times of what a link at the name points to.
+  HANDLE h = openNotThroughLink(name, FILE_WRITE_ATTRIBUTES, shareAll, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS);
+  if (h == INVALID_HANDLE_VALUE && readOnly && GetLastError() == ERROR_ACCESS_DENIED &&
       setAttributes(name, attributes & ~DWORD(FILE_ATTRIBUTE_READONLY))) {
-    h = openForMetadata(name, FILE_WRITE_ATTRIBUTES);
+    h = openNotThroughLink(name, FILE_WRITE_ATTRIBUTES, shareAll, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS);
     if (h == INVALID_HANDLE_VALUE) SetFileAttributesW(name.c_str(), attributes);
   } else {
     readOnly = false;
