@@ -1,5 +1,6 @@
 // End-to-end runs of the updater binary: one scratch directory per case,
 // exact exit code and output streams, and the resulting file tree.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -631,6 +632,144 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
   EXPECT_EQ(fileContent(s.inst + "/a.txt"), "v3");
   removeScratchDir(s.root);
   removeScratchDir(keys);
+}
+
+// The publisher's packer, run in the scene's root on its folder "inst".
+RunResult runPacker(const Scene& s, const std::vector<std::string>& args) {
+  return runProgram(helperProgram("tavo_paket"), args, s.root);
+}
+
+const std::vector<std::string> packArgs = {"--kaynak", "inst",   "--zip",   "u.zip",
+                                           "--urun",   "tavonu", "--surum", "2.4.10"};
+
+// A folder the updater would refuse, or options that are not right, leave
+// no archive: the one already there stays as it was.
+TEST(Packer, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
+  const std::string refused = "tavo_updater: gecersiz girdi adi: ";
+  std::vector<std::string> badUrun = packArgs, badSurum = packArgs, inside = packArgs;
+  badUrun[5] = "a b";
+  badSurum[7] = "2.x";
+  inside[3] = "inst/sub/u.zip";
+  struct Case {
+    const char* what;
+    Tree folder;
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+    bool posixOnly;  // names or links the host makes that wine shows otherwise
+  } cases[] = {
+      {"a device name", {{"CON.txt", "x"}}, packArgs, 4, refused + "CON.txt\n", false},
+      {"the backup directory",
+       {{"_guncelleme_yedek/x", "x"}},
+       packArgs,
+       4,
+       refused + "_guncelleme_yedek/\n",
+       false},
+      {"a list of its own",
+       {{"Tavo_Updater.liste", "urun x\n"}},
+       packArgs,
+       4,
+       "tavo_paket: klasorde kendi listesi var: Tavo_Updater.liste\n",
+       false},
+      {"a colon", {{"ok.txt", "x"}, {"a:b", "x"}}, packArgs, 4, refused + "a:b\n", true},
+      {"a trailing dot below",
+       {{"bin/ok.dll", "x"}, {"bin/b.", "x"}},
+       packArgs,
+       4,
+       refused + "bin/b.\n",
+       true},
+      {"a backslash", {{"a\\b", "x"}}, packArgs, 4, refused + "a\\b\n", true},
+      {"a symbolic link",
+       {{"a.txt", "x"}, {"l", "<link>"}},
+       packArgs,
+       4,
+       "tavo_paket: baglanti paketlenmez: l\n",
+       true},
+      {"names apart only in letter case",
+       {{"A.txt", "x"}, {"a.txt", "y"}},
+       packArgs,
+       4,
+       "tavo_paket: ayni ad baska harflerle: a.txt\n",
+       true},
+      {"a bad product id", {{"a.txt", "x"}}, badUrun, 2, "tavo_paket: gecersiz urun: a b\n", false},
+      {"a bad version", {{"a.txt", "x"}}, badSurum, 2, "tavo_paket: gecersiz surum: 2.x\n", false},
+      {"no version",
+       {{"a.txt", "x"}},
+       {packArgs.begin(), packArgs.end() - 2},
+       2,
+       "tavo_paket: eksik/gecersiz arguman\nkullanim: tavo_paket --kaynak <klasor> --zip <arsiv> "
+       "--urun <kimlik> --surum <surum>\n",
+       false},
+      {"no folder", {}, packArgs, 2, "tavo_paket: kaynak klasor acilamadi: inst\n", false},
+      {"the archive inside the folder",
+       {{"sub/a.txt", "x"}},
+       inside,
+       2,
+       "tavo_paket: arsiv kaynak klasorun icinde: inst/sub/u.zip\n",
+       false},
+  };
+  for (const Case& c : cases) {
+    if (c.posixOnly && e2eConfig().windows) continue;
+    Scene s = makeScene({});
+    for (const auto& entry : c.folder)
+      if (entry.second == "<link>")
+        fs::create_symlink("a.txt", s.inst + "/" + entry.first);
+      else
+        putFile(s.inst + "/" + entry.first, entry.second);
+    putFile(s.root + "/u.zip", "old archive");
+    Tree before = treeOf(s.root);
+    RunResult r = runPacker(s, c.args);
+    EXPECT_EQ(r.code, c.code) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_EQ(treeOf(s.root), before) << c.what;
+    removeScratchDir(s.root);
+  }
+}
+
+// What the packer writes installs into an empty directory as the folder it
+// came from, with its release list and the files' times, without the
+// updater's own executable; the same folder gives the same bytes.
+TEST(Packer, ItsArchiveInstallsAsTheFolderWithItsList) {
+  const std::string calisma =
+      "\xC3\xA7"
+      "al\xC4\xB1\xC5\x9F"
+      "ma";
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += std::to_string(i * 31 % 10007);
+  const Tree folder = {
+      {"a.txt", "A"},     {"b b.txt", ""},  {"big.bin", big},   {"bin", "<dir>"},
+      {"bin/x.dll", "X"}, {"bos", "<dir>"}, {calisma, "<dir>"}, {calisma + "/\xC3\xBC.txt", "U"}};
+  Scene s = makeScene(folder);
+  putFile(s.inst + "/tavo_updater.exe", "SELF");
+  putFile(s.inst + "/bin/tavo_updater.exe", "SELF");
+  const struct timespec when[2] = {{1626371130, 0}, {1626371130, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (s.inst + "/a.txt").c_str(), when, 0), 0);
+  const std::string skipped = "Atlandi (guncelleyici kendini kurmaz): ";
+  RunResult p = runPacker(s, packArgs);
+  EXPECT_EQ(p.code, 0);
+  EXPECT_EQ(p.out, skipped + "bin/tavo_updater.exe\n" + skipped + "tavo_updater.exe\n" +
+                       "Paket tamam: u.zip\n");
+  EXPECT_EQ(p.err, "");
+  std::string first = fileContent(s.root + "/u.zip");
+  EXPECT_EQ(runPacker(s, packArgs).code, 0);
+  EXPECT_TRUE(fileContent(s.root + "/u.zip") == first) << "another archive from the same folder";
+
+  RunResult r =
+      runUpdater({"--zip", spell(s.root + "/u.zip"), "--hedef", spell(s.root + "/h")}, s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(r.err, "");
+  Tree expected = folder;
+  expected["tavo_updater.liste"] =
+      "urun tavonu\nsurum 2.4.10\ndosya a.txt\ndosya b b.txt\n"
+      "dosya big.bin\ndosya bin/x.dll\ndosya " +
+      calisma + "/\xC3\xBC.txt\n";
+  EXPECT_EQ(treeOf(s.root + "/h"), expected);
+  struct stat st;
+  ASSERT_EQ(stat((s.root + "/h/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1626371130);
+  removeScratchDir(s.root);
 }
 
 }  // namespace

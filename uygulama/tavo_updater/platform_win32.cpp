@@ -323,6 +323,30 @@ bool lookAt(const std::string& path, PathInfo* info) {
   return known;
 }
 
+bool listDirectory(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  std::wstring dir = longPath(path);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+  // A drive root has no "." entry: nothing found there is an empty listing.
+  if (search == INVALID_HANDLE_VALUE) {
+    DWORD attributes = GetLastError() == ERROR_FILE_NOT_FOUND ? attributesOf(dir) : 0;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  }
+  do {
+    std::wstring entry = found.cFileName;
+    if (entry != L"." && entry != L"..") names->push_back(narrow(entry));
+  } while (FindNextFileW(search, &found));
+  bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(search);
+  return complete;
+}
+
+std::uint32_t unixPermissions(const PathInfo& info) {
+  if (info.kind == PathKind::directory) return 0755;
+  return (info.permissions & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
+}
+
 bool createDirectory(const std::string& path) {
   std::wstring name = longPath(path);
   return retryWhileHeld([&] { return CreateDirectoryW(name.c_str(), nullptr) != 0; });
