@@ -22,17 +22,18 @@ bool stop(Walk* walk, WalkProblem problem, const std::string& at) {
   return false;
 }
 
-// What an entry is, given what lookAt saw; false (with the problem) when the
-// packer refuses it.
-bool checkEntry(const std::string& relative, const FoundEntry& e, bool topLevel, Walk* walk) {
-  // The updater's own rules on the entry name, and the list's on the name.
-  bool directory = e.info.kind == PathKind::directory;
+// False (with the problem) when the packer refuses the entry. The names
+// come first: Windows cannot even look at some that the updater refuses
+// (a device name).
+bool checkEntry(const std::string& relative, const FoundEntry& e, bool looked, bool topLevel,
+                Walk* walk) {
   if (!isSafeEntryName(e.name) || hasControlBytes(e.name) || !isReleaseFileName(relative))
     return stop(walk, WalkProblem::badName, e.name);
   if (topLevel && lowerAscii(relative) == releaseListName)
     return stop(walk, WalkProblem::ownList, e.name);
+  if (!looked) return stop(walk, WalkProblem::unreadable, relative);
   if (e.info.kind == PathKind::link) return stop(walk, WalkProblem::link, relative);
-  if (!directory && e.info.kind != PathKind::file)
+  if (e.info.kind != PathKind::directory && e.info.kind != PathKind::file)
     return stop(walk, WalkProblem::special, relative);
   return true;
 }
@@ -49,11 +50,10 @@ bool walkDirectory(const std::string& dir, const std::string& prefix, Walk* walk
     if (name.find('\\') != std::string::npos) return stop(walk, WalkProblem::badName, relative);
     FoundEntry e;
     e.path = joinPath(dir, name);
-    if (!lookAt(e.path, &e.info) || e.info.kind == PathKind::missing)
-      return stop(walk, WalkProblem::unreadable, relative);
-    bool directory = e.info.kind == PathKind::directory;
+    bool looked = lookAt(e.path, &e.info) && e.info.kind != PathKind::missing;
+    bool directory = looked && e.info.kind == PathKind::directory;
     e.name = directory ? relative + "/" : relative;
-    if (!checkEntry(relative, e, prefix.empty(), walk)) return false;
+    if (!checkEntry(relative, e, looked, prefix.empty(), walk)) return false;
     if (!folded.insert(lowerAscii(name)).second) return stop(walk, WalkProblem::sameName, e.name);
     if (!directory && isUpdaterItself(relative)) {
       walk->skipped.push_back(relative);
