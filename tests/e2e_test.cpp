@@ -645,68 +645,56 @@ const std::vector<std::string> packArgs = {"--kaynak", "inst",   "--zip",   "u.z
 // A folder the updater would refuse, or options that are not right, leave
 // no archive: the one already there stays as it was.
 TEST(Packer, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
-  const std::string refused = "tavo_updater: gecersiz girdi adi: ";
+  const std::string refused = "tavo_updater: gecersiz girdi adi: ", paket = "tavo_paket: ";
   std::vector<std::string> badUrun = packArgs, badSurum = packArgs, inside = packArgs;
   badUrun[5] = "a b";
   badSurum[7] = "2.x";
   inside[3] = "inst/sub/u.zip";
+  const Tree one = {{"a.txt", "x"}};
   struct Case {
     const char* what;
-    Tree folder;
-    std::vector<std::string> args;
-    int code;
-    std::string err;
     bool posixOnly;  // names or links the host makes that wine shows otherwise
+    Tree folder;
+    std::string err;
+    int code = 4;
+    std::vector<std::string> args = packArgs;
   } cases[] = {
-      {"a device name", {{"CON.txt", "x"}}, packArgs, 4, refused + "CON.txt\n", false},
+      {"a device name", false, {{"CON.txt", "x"}}, refused + "CON.txt\n"},
       {"the backup directory",
+       false,
        {{"_guncelleme_yedek/x", "x"}},
-       packArgs,
-       4,
-       refused + "_guncelleme_yedek/\n",
-       false},
+       refused + "_guncelleme_yedek/\n"},
       {"a list of its own",
-       {{"Tavo_Updater.liste", "urun x\n"}},
-       packArgs,
-       4,
-       "tavo_paket: klasorde kendi listesi var: Tavo_Updater.liste\n",
-       false},
-      {"a colon", {{"ok.txt", "x"}, {"a:b", "x"}}, packArgs, 4, refused + "a:b\n", true},
-      {"a trailing dot below",
-       {{"bin/ok.dll", "x"}, {"bin/b.", "x"}},
-       packArgs,
-       4,
-       refused + "bin/b.\n",
-       true},
-      {"a backslash", {{"a\\b", "x"}}, packArgs, 4, refused + "a\\b\n", true},
+       false,
+       {{"Tavo_Updater.liste", "urun x"}},
+       paket + "klasorde kendi listesi var: Tavo_Updater.liste\n"},
+      {"a colon", true, {{"ok.txt", "x"}, {"a:b", "x"}}, refused + "a:b\n"},
+      {"a trailing dot below", true, {{"bin/ok.dll", "x"}, {"bin/b.", "x"}}, refused + "bin/b.\n"},
+      {"a backslash", true, {{"a\\b", "x"}}, refused + "a\\b\n"},
       {"a symbolic link",
+       true,
        {{"a.txt", "x"}, {"l", "<link>"}},
-       packArgs,
-       4,
-       "tavo_paket: baglanti paketlenmez: l\n",
-       true},
+       paket + "baglanti paketlenmez: l\n"},
       {"names apart only in letter case",
+       true,
        {{"A.txt", "x"}, {"a.txt", "y"}},
-       packArgs,
-       4,
-       "tavo_paket: ayni ad baska harflerle: a.txt\n",
-       true},
-      {"a bad product id", {{"a.txt", "x"}}, badUrun, 2, "tavo_paket: gecersiz urun: a b\n", false},
-      {"a bad version", {{"a.txt", "x"}}, badSurum, 2, "tavo_paket: gecersiz surum: 2.x\n", false},
+       paket + "ayni ad baska harflerle: a.txt\n"},
+      {"a bad product id", false, one, paket + "gecersiz urun: a b\n", 2, badUrun},
+      {"a bad version", false, one, paket + "gecersiz surum: 2.x\n", 2, badSurum},
       {"no version",
-       {{"a.txt", "x"}},
-       {packArgs.begin(), packArgs.end() - 2},
+       false,
+       one,
+       paket + "eksik/gecersiz arguman\nkullanim: tavo_paket --kaynak <klasor> --zip <arsiv> " +
+           "--urun <kimlik> --surum <surum>\n",
        2,
-       "tavo_paket: eksik/gecersiz arguman\nkullanim: tavo_paket --kaynak <klasor> --zip <arsiv> "
-       "--urun <kimlik> --surum <surum>\n",
-       false},
-      {"no folder", {}, packArgs, 2, "tavo_paket: kaynak klasor acilamadi: inst\n", false},
+       {packArgs.begin(), packArgs.end() - 2}},
+      {"no folder", false, {}, paket + "kaynak klasor acilamadi: inst\n", 2},
       {"the archive inside the folder",
+       false,
        {{"sub/a.txt", "x"}},
-       inside,
+       paket + "arsiv kaynak klasorun icinde: inst/sub/u.zip\n",
        2,
-       "tavo_paket: arsiv kaynak klasorun icinde: inst/sub/u.zip\n",
-       false},
+       inside},
   };
   for (const Case& c : cases) {
     if (c.posixOnly && e2eConfig().windows) continue;
