@@ -131,3 +131,4 @@ cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TY
 cmake --build build/windows -j "$jobs"
 check_imports build/windows/tavo_updater.exe
 check_imports build/windows/tavonu.exe
+check_imports build/windows/tavo_paket.exe

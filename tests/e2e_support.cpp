@@ -120,11 +120,16 @@ double monotonicSeconds() {
 
 RunResult runUpdater(const std::vector<std::string>& args, const std::string& cwd,
                      const std::vector<std::string>& environment) {
+  return runProgram(globalConfig.updater, args, cwd, environment);
+}
+
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd, const std::vector<std::string>& environment) {
   RunResult result;
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
   double start = monotonicSeconds();
-  int pid = spawn(commandFor(globalConfig.updater, args), cwd, environment, outPipe[1], errPipe[1]);
+  int pid = spawn(commandFor(program, args), cwd, environment, outPipe[1], errPipe[1]);
   close(outPipe[1]);
   close(errPipe[1]);
   std::string* sinks[2] = {&result.out, &result.err};

@@ -46,6 +46,10 @@ struct RunResult {
 RunResult runUpdater(const std::vector<std::string>& args, const std::string& cwd,
                      const std::vector<std::string>& environment = {});
 
+// The same for another program (a host path), e.g. helperProgram("tavo_paket").
+RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd, const std::vector<std::string>& environment = {});
+
 // Starts `program` (the updater when empty) in the background, its output
 // going nowhere, with `environment` entries added; returns its host pid or -1.
 int startUpdater(const std::vector<std::string>& args, const std::string& cwd,

@@ -1,5 +1,6 @@
 // End-to-end runs of the updater binary: one scratch directory per case,
 // exact exit code and output streams, and the resulting file tree.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -675,6 +676,132 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
   EXPECT_EQ(fileContent(s.inst + "/a.txt"), "v3");
   removeScratchDir(s.root);
   removeScratchDir(keys);
+}
+
+// The publisher's packer, run in the scene's root on its folder "inst".
+RunResult runPacker(const Scene& s, const std::vector<std::string>& args) {
+  return runProgram(helperProgram("tavo_paket"), args, s.root);
+}
+
+const std::vector<std::string> packArgs = {"--kaynak", "inst",   "--zip",   "u.zip",
+                                           "--urun",   "tavonu", "--surum", "2.4.10"};
+
+// A folder the updater would refuse, or options that are not right, leave
+// no archive: the one already there stays as it was.
+TEST(Packer, RefusesWhatTheUpdaterWouldRefuseAndWritesNothing) {
+  const std::string refused = "tavo_updater: gecersiz girdi adi: ", paket = "tavo_paket: ";
+  std::vector<std::string> badUrun = packArgs, badSurum = packArgs, inside = packArgs;
+  badUrun[5] = "a b";
+  badSurum[7] = "2.x";
+  inside[3] = "inst/sub/u.zip";
+  const Tree one = {{"a.txt", "x"}};
+  struct Case {
+    const char* what;
+    bool posixOnly;  // names or links the host makes that wine shows otherwise
+    Tree folder;
+    std::string err;
+    int code = 4;
+    std::vector<std::string> args = packArgs;
+  } cases[] = {
+      {"a device name", false, {{"CON.txt", "x"}}, refused + "CON.txt\n"},
+      {"the backup directory",
+       false,
+       {{"_guncelleme_yedek/x", "x"}},
+       refused + "_guncelleme_yedek/\n"},
+      {"a list of its own",
+       false,
+       {{"Tavo_Updater.liste", "urun x"}},
+       paket + "klasorde kendi listesi var: Tavo_Updater.liste\n"},
+      {"a colon", true, {{"ok.txt", "x"}, {"a:b", "x"}}, refused + "a:b\n"},
+      {"a trailing dot below", true, {{"bin/ok.dll", "x"}, {"bin/b.", "x"}}, refused + "bin/b.\n"},
+      {"a backslash", true, {{"a\\b", "x"}}, refused + "a\\b\n"},
+      {"a symbolic link",
+       true,
+       {{"a.txt", "x"}, {"l", "<link>"}},
+       paket + "baglanti paketlenmez: l\n"},
+      {"names apart only in letter case",
+       true,
+       {{"A.txt", "x"}, {"a.txt", "y"}},
+       paket + "ayni ad baska harflerle: a.txt\n"},
+      {"a bad product id", false, one, paket + "gecersiz urun: a b\n", 2, badUrun},
+      {"a bad version", false, one, paket + "gecersiz surum: 2.x\n", 2, badSurum},
+      {"no version",
+       false,
+       one,
+       paket + "eksik/gecersiz arguman\nkullanim: tavo_paket --kaynak <klasor> --zip <arsiv> " +
+           "--urun <kimlik> --surum <surum>\n",
+       2,
+       {packArgs.begin(), packArgs.end() - 2}},
+      {"no folder", false, {}, paket + "kaynak klasor acilamadi: inst\n", 2},
+      {"the archive inside the folder",
+       false,
+       {{"sub/a.txt", "x"}},
+       paket + "arsiv kaynak klasorun icinde: inst/sub/u.zip\n",
+       2,
+       inside},
+  };
+  for (const Case& c : cases) {
+    if (c.posixOnly && e2eConfig().windows) continue;
+    Scene s = makeScene({});
+    for (const auto& entry : c.folder)
+      if (entry.second == "<link>")
+        fs::create_symlink("a.txt", s.inst + "/" + entry.first);
+      else
+        putFile(s.inst + "/" + entry.first, entry.second);
+    putFile(s.root + "/u.zip", "old archive");
+    Tree before = treeOf(s.root);
+    RunResult r = runPacker(s, c.args);
+    EXPECT_EQ(r.code, c.code) << c.what;
+    EXPECT_EQ(r.out, "") << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
+    EXPECT_EQ(treeOf(s.root), before) << c.what;
+    removeScratchDir(s.root);
+  }
+}
+
+// What the packer writes installs into an empty directory as the folder it
+// came from, with its release list and the files' times, without the
+// updater's own executable; the same folder gives the same bytes.
+TEST(Packer, ItsArchiveInstallsAsTheFolderWithItsList) {
+  const std::string calisma =
+      "\xC3\xA7"
+      "al\xC4\xB1\xC5\x9F"
+      "ma";
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += std::to_string(i * 31 % 10007);
+  const Tree folder = {
+      {"a.txt", "A"},     {"b b.txt", ""},  {"big.bin", big},   {"bin", "<dir>"},
+      {"bin/x.dll", "X"}, {"bos", "<dir>"}, {calisma, "<dir>"}, {calisma + "/\xC3\xBC.txt", "U"}};
+  Scene s = makeScene(folder);
+  putFile(s.inst + "/tavo_updater.exe", "SELF");
+  putFile(s.inst + "/bin/tavo_updater.exe", "SELF");
+  const struct timespec when[2] = {{1626371130, 0}, {1626371130, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (s.inst + "/a.txt").c_str(), when, 0), 0);
+  const std::string skipped = "Atlandi (guncelleyici kendini kurmaz): ";
+  RunResult p = runPacker(s, packArgs);
+  EXPECT_EQ(p.code, 0);
+  EXPECT_EQ(p.out, skipped + "bin/tavo_updater.exe\n" + skipped + "tavo_updater.exe\n" +
+                       "Paket tamam: u.zip\n");
+  EXPECT_EQ(p.err, "");
+  std::string first = fileContent(s.root + "/u.zip");
+  EXPECT_EQ(runPacker(s, packArgs).code, 0);
+  EXPECT_TRUE(fileContent(s.root + "/u.zip") == first) << "another archive from the same folder";
+
+  RunResult r =
+      runUpdater({"--zip", spell(s.root + "/u.zip"), "--hedef", spell(s.root + "/h")}, s.root);
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, succeeded);
+  EXPECT_EQ(r.err, "");
+  Tree expected = folder;
+  expected["tavo_updater.liste"] =
+      "urun tavonu\nsurum 2.4.10\ndosya a.txt\ndosya b b.txt\n"
+      "dosya big.bin\ndosya bin/x.dll\ndosya " +
+      calisma + "/\xC3\xBC.txt\n";
+  EXPECT_EQ(treeOf(s.root + "/h"), expected);
+  struct stat st;
+  ASSERT_EQ(stat((s.root + "/h/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1626371130);
+  removeScratchDir(s.root);
 }
 
 }  // namespace

@@ -16,6 +16,8 @@ std::string real_systemPath(const std::string& path);
 bool real_pathAttributes(const std::string& path, bool* isDirectory);
 bool real_createDirectory(const std::string& path);
 bool real_lookAt(const std::string& path, PathInfo* info);
+bool real_listDirectory(const std::string& path, std::vector<std::string>* names);
+std::uint32_t real_unixPermissions(const PathInfo& info);
 bool real_moveFile(const std::string& from, const std::string& to, bool replace);
 bool real_syncDirectory(const std::string& path);
 bool real_syncVolume(const std::string& path);
@@ -105,6 +107,13 @@ bool pathAttributes(const std::string& path, bool* isDirectory) {
 }
 
 bool lookAt(const std::string& path, PathInfo* info) { return real_lookAt(path, info); }
+
+// A listing only reads: it passes through uncounted.
+bool listDirectory(const std::string& path, std::vector<std::string>* names) {
+  return real_listDirectory(path, names);
+}
+
+std::uint32_t unixPermissions(const PathInfo& info) { return real_unixPermissions(info); }
 
 // While copies are swept, no file of the installation can be moved into the
 // backup directory (as from a volume apart from it), so every backup is a

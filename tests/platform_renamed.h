@@ -8,6 +8,8 @@
 #define pathAttributes real_pathAttributes
 #define createDirectory real_createDirectory
 #define lookAt real_lookAt
+#define listDirectory real_listDirectory
+#define unixPermissions real_unixPermissions
 #define moveFile real_moveFile
 #define syncDirectory real_syncDirectory
 #define syncVolume real_syncVolume

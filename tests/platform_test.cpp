@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "scratch.h"
@@ -27,6 +28,23 @@ TEST(PathAttributes, TellsFilesDirectoriesAndMissingPathsApart) {
   EXPECT_TRUE(pathAttributes(dir, &isDirectory));
   EXPECT_TRUE(isDirectory);
   EXPECT_FALSE(pathAttributes(dir + "/missing", &isDirectory));
+  removeScratchDir(dir);
+}
+
+TEST(ListDirectory, NamesEveryEntryOnceAndFailsForWhatIsNoDirectory) {
+  std::string dir = makeScratchDir();
+  putFile(dir + "/f", "x");
+  putFile(dir + "/d/below", "y");
+  fs::create_directory(dir + "/empty");
+  putFile(dir + "/\xC3\xBC.txt", "u");
+  std::vector<std::string> names;
+  ASSERT_TRUE(listDirectory(dir, &names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"d", "empty", "f", "\xC3\xBC.txt"}));
+  EXPECT_TRUE(listDirectory(dir + "\\empty", &names));
+  EXPECT_TRUE(names.empty());
+  EXPECT_FALSE(listDirectory(dir + "/f", &names));
+  EXPECT_FALSE(listDirectory(dir + "/missing", &names));
   removeScratchDir(dir);
 }
 

@@ -59,6 +59,15 @@ bool lookAt(const std::string& path, PathInfo* info);
 // `path` spells it in; on POSIX as `path` spells it. False when nothing is
 // there or it cannot be queried.
 bool storedName(const std::string& path, std::string* name);
+// Writes into *names the name (UTF-8) of every entry of the directory `path`
+// but "." and "..", in no particular order. True when the whole directory
+// was read; false when it cannot be opened (missing, not a directory) or read.
+bool listDirectory(const std::string& path, std::vector<std::string>* names);
+
+// The POSIX permission bits an archive keeps for what lookAt described as
+// `info`: POSIX its own; Windows 0755 for a directory, 0444 for a read-only
+// file and 0644 for another.
+std::uint32_t unixPermissions(const PathInfo& info);
 
 // Creates one directory. Returns true when it was created; the caller may
 // ignore a failure (it already exists, a drive root, a missing parent).

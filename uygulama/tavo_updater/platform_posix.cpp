@@ -242,6 +242,24 @@ bool storedName(const std::string& path, std::string* name) {
   return true;
 }
 
+bool listDirectory(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = opendir(native(path).c_str());
+  if (dir == nullptr) return false;
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (entry == nullptr) break;
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+  }
+  bool complete = errno == 0;
+  closedir(dir);
+  return complete;
+}
+
+std::uint32_t unixPermissions(const PathInfo& info) { return info.permissions; }
+
 bool createDirectory(const std::string& path) { return mkdir(native(path).c_str(), 0777) == 0; }
 
 bool moveFile(const std::string& from, const std::string& to, bool replace) {
