@@ -30,6 +30,8 @@ bool real_emptyDirectory(const std::string& path);
 bool real_fileIdentity(const std::string& path, std::string* identity);
 bool real_storedName(const std::string& path, std::string* name);
 bool real_freeSpace(const std::string& path, std::uint64_t* bytes);
+bool real_removeDirectory(const std::string& path);
+std::string real_nameKey(const std::string& name);
 bool real_sameFileContent(const std::string& a, const std::string& b);
 OutputFile real_createOutputFile(const std::string& path, const PathInfo* like);
 bool real_writeOutputFile(OutputFile file, const void* data, std::size_t size);
@@ -186,6 +188,13 @@ bool storedName(const std::string& path, std::string* name) { return real_stored
 bool freeSpace(const std::string& path, std::uint64_t* bytes) {
   return real_freeSpace(path, bytes);
 }
+
+bool removeDirectory(const std::string& path) {
+  if (killNow()) killed();
+  return real_removeDirectory(path);
+}
+
+std::string nameKey(const std::string& name) { return real_nameKey(name); }
 
 bool sameFileContent(const std::string& a, const std::string& b) {
   return real_sameFileContent(a, b);

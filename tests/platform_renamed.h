@@ -22,6 +22,8 @@
 #define fileIdentity real_fileIdentity
 #define storedName real_storedName
 #define freeSpace real_freeSpace
+#define removeDirectory real_removeDirectory
+#define nameKey real_nameKey
 #define sameFileContent real_sameFileContent
 #define createOutputFile real_createOutputFile
 #define writeOutputFile real_writeOutputFile

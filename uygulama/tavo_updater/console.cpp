@@ -1,6 +1,8 @@
 // Console messages, flushed line by line.
 #include "console.h"
 
+#include "constants.h"
+
 void say(std::FILE* stream, const char* text, std::vector<std::string>* kept) {
   std::fputs(text, stream);
   std::fflush(stream);
@@ -20,8 +22,8 @@ void sayWith(std::FILE* stream, const char* format, const std::string& value,
 }
 
 std::string heldFileLine(const std::string& entry, const std::vector<FileHolder>& holders) {
-  std::string line = "tavo_updater: dosya kullanimda: " + entry;
+  std::string named = entry;
   for (const FileHolder& holder : holders)
-    line += " (" + holder.program + ", pid " + std::to_string(holder.pid) + ")";
-  return line + "\n";
+    named += " (" + holder.program + ", pid " + std::to_string(holder.pid) + ")";
+  return lineWith(errHeld, named);
 }

@@ -28,6 +28,14 @@ const char* const backupDirName = "_guncelleme_yedek";
 // land on it; it is a valid 8.3 name, so Windows gives it no short alias.
 const char* const journalFileName = "_gunluk.tvj";
 
+// The publisher's public key in an installation: with it, only archives
+// signed by that key are taken.
+const char* const trustedKeyName = "tavo_updater.pub";
+
+// The release list's entry name at the top of an archive (and of an
+// installation).
+const char* const releaseListName = "tavo_updater.liste";
+
 // Standard output, each line as it is written.
 const char* const sayBanner = "Tavonu guncelleme kuruluyor...\n";
 const char* const sayRecovering = "Yarim kalan guncelleme geri aliniyor...\n";
@@ -45,6 +53,11 @@ const char* const errJournal = "tavo_updater: gunluk yazilamadi: %s\n";
 const char* const errBusy = "tavo_updater: baska bir guncelleme calisiyor\n";
 const char* const errSignature = "tavo_updater: imza dogrulanamadi\n";
 const char* const errNoSpace = "tavo_updater: yetersiz disk alani: %s\n";
+const char* const errHeld = "tavo_updater: dosya kullanimda: %s\n";
+const char* const errInvalidList = "tavo_updater: gecersiz liste: %s\n";
+const char* const errOtherProduct = "tavo_updater: baska urun: %s\n";
+const char* const errOlderRelease = "tavo_updater: eski surum: %s\n";
+const char* const errNoList = "tavo_updater: liste yok (kurulu %s)\n";
 
 // `line` with its "%s" replaced by `value`, as the program writes it.
 inline std::string lineWith(const char* line, const std::string& value) {

@@ -8,6 +8,7 @@
 #include "paths.h"
 #include "plan.h"
 #include "platform.h"
+#include "releases.h"
 
 namespace {
 
@@ -178,34 +179,85 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
   return false;
 }
 
-}  // namespace
-
-Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk, Outcome* sonuc) {
-  const std::string& hedef = to.hedef;
-  Plan plan;
-  planEntries(z, hedef, to.yedekDir, to.staleBackup, &plan);
-  endStage(sonuc, "plan");
-  Progress progress{hedef, to.yedekDir, gunluk, sonuc, &plan.directories, {}};
-  // What the plan refuses stops the run before anything is changed.
+// Why the run may not begin, said: an entry the plan refuses, a file that
+// stays held (with the programs that hold it), or a file system without
+// room. True when it may begin.
+bool mayBegin(ZipArchive* z, const Plan& plan, Progress* p, Installed* why) {
+  *why = Installed::failed;
   if (!plan.entries.empty() && stopsRun(plan.entries.back().step)) {
-    runEntry(z, plan.entries.back(), &progress);
-    return Installed::failed;
+    runEntry(z, plan.entries.back(), p);
+    return false;
+  }
+  *why = Installed::notNow;
+  if (!plan.held.empty()) {
+    std::vector<FileHolder> holders;
+    fileHolders(joinPath(p->hedef, plan.held), &holders);
+    say(stderr, heldFileLine(plan.held, holders).c_str(), &p->sonuc->messages);
+    p->sonuc->entry = plan.held;
+    p->sonuc->holders = holders;
+    return false;
   }
   std::string full;
   std::uint64_t needed = 0, available = 0;
-  if (!roomEverywhere(plan, &full, &needed, &available)) {
-    const std::uint64_t mib = 1024 * 1024;
-    sayWith(stderr, errNoSpace,
-            full + " (" + std::to_string((needed + mib - 1) / mib) + " MiB gerekli, " +
-                std::to_string(available / mib) + " MiB bos)",
-            &sonuc->messages);
-    return Installed::notNow;
+  if (roomEverywhere(plan, &full, &needed, &available)) return true;
+  const std::uint64_t mib = 1024 * 1024;
+  sayWith(stderr, errNoSpace,
+          full + " (" + std::to_string((needed + mib - 1) / mib) + " MiB gerekli, " +
+              std::to_string(available / mib) + " MiB bos)",
+          &p->sonuc->messages);
+  return false;
+}
+
+// Moves the files the new release drops aside into the backup, as replaced
+// files are, then removes the directories they leave empty.
+bool removeDropped(const Plan& plan, Progress* p) {
+  for (const Removal& r : plan.removals) {
+    std::string t = joinPath(p->hedef, r.name), yb = joinPath(p->yedekDir, r.name), own;
+    if (storedName(t, &own)) {
+      t = parentOf(t) + "\\" + own;
+      yb = parentOf(yb) + "\\" + own;
+    }
+    makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
+    if (!backUp(t, yb, r.name, p)) {
+      std::string shown = r.name;
+      for (char& c : shown)
+        if (c == '\\') c = '/';
+      report(p, errNoBackup, shown);
+      return false;
+    }
+    ++p->sonuc->counts.removed;
   }
+  for (const std::string& dir : plan.emptiedDirs) {
+    std::string d = joinPath(p->hedef, dir);
+    if (removeDirectory(d)) p->gunluk->changes.removedDirs.push_back(d);
+  }
+  return true;
+}
+
+}  // namespace
+
+Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk, Outcome* sonuc) {
+  Releases releases;
+  std::string refusal;
+  ReleaseVerdict verdict = readReleases(z, to.hedef, to.keyed, &releases, &refusal);
+  sonuc->fromVersion = releases.installed ? releases.was.version.text : "";
+  sonuc->toVersion = releases.incoming ? releases.next.version.text : "";
+  if (verdict != ReleaseVerdict::accepted) {
+    say(stderr, refusal.c_str(), &sonuc->messages);
+    return verdict == ReleaseVerdict::refused ? Installed::refused : Installed::failed;
+  }
+  Dropping dropping = droppedByRelease(z, releases);
+  Plan plan;
+  planEntries(z, to, dropping, &plan);
+  endStage(sonuc, "plan");
+  Progress progress{to.hedef, to.yedekDir, gunluk, sonuc, &plan.directories, {}};
+  Installed why = Installed::failed;
+  if (!mayBegin(z, plan, &progress, &why)) return why;
   for (const auto& volume : plan.volumes) gunluk->changes.volumes.push_back(volume.second);
   gunluk->path = journalPath(to.yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
-  if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(hedef))) {
+  if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(to.hedef))) {
     // Not the entry's fault: the outcome names no entry.
     sayWith(stderr, errJournal, firstChanged(z, plan), &sonuc->messages);
     return Installed::failed;
@@ -214,5 +266,5 @@ Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk,
   std::vector<JournalRecord>().swap(plan.records);
   for (const PlannedEntry& e : plan.entries)
     if (!runEntry(z, e, &progress)) return Installed::failed;
-  return Installed::done;
+  return removeDropped(plan, &progress) ? Installed::done : Installed::failed;
 }

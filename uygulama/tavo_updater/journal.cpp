@@ -64,7 +64,8 @@ bool recordOf(char kind, const std::string& payload, JournalRecord* record) {
     std::size_t length = getUint32(payload, 0);
     record->mark = payload.substr(4, length);
     record->name = payload.substr(4 + length);
-  } else if (kind != journalBackedUp && kind != journalCreated && kind != journalVolume) {
+  } else if (kind != journalBackedUp && kind != journalCreated && kind != journalVolume &&
+             kind != journalRemovedDir) {
     return false;
   }
   return true;
@@ -85,7 +86,8 @@ bool backupOf(const std::string& name, const std::vector<std::string>& marks,
               const std::string& hedef, const std::string& yedekDir, Backup* b) {
   std::string yb = joinPath(yedekDir, name);
   PathInfo info;
-  if (!lookAt(yb, &info) || info.kind != PathKind::file) return false;
+  if (!lookAt(yb, &info) || (info.kind != PathKind::file && info.kind != PathKind::link))
+    return false;
   bool ours = marks.empty();
   for (const std::string& mark : marks) ours = ours || mark == fileMark(info);
   if (!ours) return false;
@@ -175,12 +177,15 @@ Changes changesToUndo(const JournalContent& content, const std::string& hedef,
     if (record.name.empty() && record.kind != journalVolume) continue;
     std::string t = joinPath(hedef, record.name);
     Backup b;
+    PathInfo info;
     if (record.kind == journalCreated) {
       changes.yeniler.push_back(t);
     } else if (record.kind == journalRetimed) {
       changes.zamanlar.push_back({t, record.time});
     } else if (record.kind == journalVolume) {
       if (!record.name.empty()) changes.volumes.push_back(t);
+    } else if (record.kind == journalRemovedDir) {
+      if (!lookAt(t, &info) || info.kind == PathKind::missing) changes.removedDirs.push_back(t);
     } else if (record.kind == journalBackedUp) {
       if (backupOf(record.name, {}, hedef, yedekDir, &b)) changes.yedekler.push_back(b);
     } else if (record.kind == journalMovedAside) {

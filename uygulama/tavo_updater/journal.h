@@ -31,17 +31,19 @@ struct Retimed {
 // What a run has changed, in order; decoded from a journal, what it may
 // have changed.
 struct Changes {
-  std::vector<Backup> yedekler;      // files moved aside or copied
-  std::vector<std::string> yeniler;  // files the run created
-  std::vector<Retimed> zamanlar;     // identical files given the entry's time
-  std::vector<std::string> volumes;  // a directory on each file system written
+  std::vector<Backup> yedekler;          // files moved aside or copied
+  std::vector<std::string> yeniler;      // files the run created
+  std::vector<Retimed> zamanlar;         // identical files given the entry's time
+  std::vector<std::string> volumes;      // a directory on each file system written
+  std::vector<std::string> removedDirs;  // directories a dropped file left empty, deepest first
 };
 
 // Record kinds: the plan's header (the number of plan records after it); a
 // file the run may move aside (with the mark of the very file it would
 // move); a file the run may create; a file whose time the run may change
 // (with the old time); a directory on a file system the run may write
-// (relative to the installation, "" for itself). After the plan, a run
+// (relative to the installation, "" for itself); a directory the run may
+// remove when the files a release drops leave it empty. After the plan, a run
 // appends one record for each backup it had to copy (with the copy's mark),
 // forced to the disk before the original is changed. Journals of earlier
 // versions have no header, and their backups ('Y') no mark: each of their
@@ -54,6 +56,7 @@ const char journalCopied = 'C';
 const char journalCreated = 'N';
 const char journalRetimed = 'T';
 const char journalVolume = 'V';
+const char journalRemovedDir = 'D';
 
 struct JournalRecord {
   char kind;
@@ -112,7 +115,8 @@ bool noteCopy(Journal* journal, const std::string& name, const std::string& mark
 // still finds them. A name no run would have written is never acted on. A
 // planned backup whose backup path holds no file with its mark (or the mark
 // of its copy) was never made: its file was not moved. A restored file
-// gets its own name back (Windows: its letter case, from the backup).
+// gets its own name back (Windows: its letter case, from the backup). A
+// planned directory removal that is missing was removed.
 Changes changesToUndo(const JournalContent& content, const std::string& hedef,
                       const std::string& yedekDir);
 

@@ -182,20 +182,81 @@ void markShared(Plan* plan) {
 }
 
 // Compares each target that one entry alone writes with its entry (size,
-// CRC-32, then byte for byte), and gives the journal the records of every
-// file entry.
-void compareAndRecord(ZipArchive* z, const std::string& hedef, Plan* plan) {
-  std::set<std::string> recorded;
+// CRC-32, then byte for byte), tries each file the run will move aside for
+// the move, and gives the journal the records of every file entry. False
+// at the first file that stays held.
+bool compareAndRecord(ZipArchive* z, const std::string& hedef, std::set<std::string>* recorded,
+                      Plan* plan) {
   std::string name;
   for (PlannedEntry& e : plan->entries) {
     if (e.step != Step::file || !entryName(z, e.index, &name)) continue;
     std::string target = joinPath(hedef, name);
     e.identical = e.before.kind == PathKind::file && !e.shared && e.factsKnown &&
                   e.before.size == e.facts.size && entryMatchesFile(z, e.index, target);
-    recordFile(e, cleanName(name), &recorded, plan);
+    if (e.before.kind == PathKind::file && !e.identical && !canMoveAside(target)) {
+      plan->held = name;
+      return false;
+    }
+    recordFile(e, cleanName(name), recorded, plan);
     countNeeds(e, target, plan);
   }
-  // The journal: each record's name and mark, and a few bytes around them.
+  return true;
+}
+
+// True when every directory between hedef and the file `name` is a real
+// directory, none of them a link (out of the installation, or into its
+// backup directory) nor the backup directory itself.
+bool plainPathTo(const std::string& hedef, const std::string& name, const std::string& backupId) {
+  std::string dir = hedef;
+  std::size_t from = 0;
+  for (std::size_t at = name.find('\\'); at != std::string::npos; at = name.find('\\', from)) {
+    dir += "\\" + name.substr(from, at - from);
+    from = at + 1;
+    PathInfo info;
+    if (!lookAt(dir, &info) || info.kind != PathKind::directory || info.identity == backupId)
+      return false;
+  }
+  return true;
+}
+
+// Plans the removal of each dropped file that is there (a file, or a link
+// as itself), and the emptied directories above them. False at the first
+// one that stays held or has no backup place.
+bool planRemovals(const Installation& to, const Dropping& dropping, const std::string& backupId,
+                  std::set<std::string>* recorded, Plan* plan) {
+  std::set<std::string> above;
+  for (const std::string& name : dropping.files) {
+    Removal r{name, PathInfo()};
+    std::string target = joinPath(to.hedef, name);
+    if (!isSafeEntryName(name) || !plainPathTo(to.hedef, name, backupId) ||
+        !lookAt(target, &r.before) ||
+        (r.before.kind != PathKind::file && r.before.kind != PathKind::link) ||
+        !recorded->insert("=" + r.before.identity).second)
+      continue;
+    if (!canMoveAside(target) || (to.staleBackup && !backupPlaceFree(to.yedekDir, name, plan))) {
+      plan->held = name;
+      return false;
+    }
+    plan->records.push_back({journalMovedAside, name, FileTime(), fileMark(r.before)});
+    if (volumeOf(r.before.identity) != plan->backupVolume)
+      plan->needs[plan->backupVolume] += onDisk(r.before.size);
+    plan->removals.push_back(r);
+    plan->volumes.emplace(volumeOf(r.before.identity), target.substr(0, target.rfind('\\')));
+    for (std::size_t at = name.rfind('\\'); at != std::string::npos && at > 0;
+         at = name.rfind('\\', at - 1))
+      above.insert(name.substr(0, at));
+  }
+  for (const std::string& dir : dropping.dirs)
+    if (above.count(dir)) {
+      plan->emptiedDirs.push_back(dir);
+      plan->records.push_back({journalRemovedDir, dir, FileTime(), ""});
+    }
+  return true;
+}
+
+// The journal's own room: each record's name and mark, and a few bytes
+// around them.
+void countJournal(Plan* plan) {
   std::uint64_t journal = 0;
   for (const JournalRecord& record : plan->records)
     journal += 32 + record.name.size() + record.mark.size();
@@ -208,10 +269,10 @@ bool stopsRun(Step step) {
   return step != Step::directory && step != Step::skip && step != Step::file;
 }
 
-void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-                 bool staleBackup, Plan* plan) {
+void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping, Plan* plan) {
+  const std::string& hedef = to.hedef;
   std::string backupIdentity;
-  fileIdentity(yedekDir, &backupIdentity);
+  fileIdentity(to.yedekDir, &backupIdentity);
   plan->backupVolume = volumeOf(backupIdentity);
   plan->volumes.emplace(plan->backupVolume, hedef);
   std::uint64_t n = entryCount(z);
@@ -219,13 +280,17 @@ void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yed
   for (std::uint64_t i = 0; i < n; ++i) {
     PlannedEntry e;
     e.index = i;
-    bool goesOn = planEntry(z, hedef, yedekDir, staleBackup, backupIdentity, plan, &e);
+    bool goesOn = planEntry(z, hedef, to.yedekDir, to.staleBackup, backupIdentity, plan, &e);
     plan->entries.push_back(e);
     if (!goesOn) break;
   }
   markShared(plan);
   if (!plan->entries.empty() && stopsRun(plan->entries.back().step)) return;
-  compareAndRecord(z, hedef, plan);
+  std::set<std::string> recorded;
+  if (!compareAndRecord(z, hedef, &recorded, plan) ||
+      !planRemovals(to, dropping, backupIdentity, &recorded, plan))
+    return;
+  countJournal(plan);
   if (!plan->records.empty()) recordVolumes(hedef, plan);
 }
 

@@ -33,6 +33,27 @@ struct PlannedEntry {
   bool identical = false;   // the target holds the entry's bytes (not shared)
 };
 
+// Where an installation goes: the installation directory, its backup
+// directory, whether that could not be emptied of superseded files, and
+// whether the installation holds the publisher's key.
+struct Installation {
+  std::string hedef, yedekDir;
+  bool staleBackup = false;
+  bool keyed = false;
+};
+
+// What the new release drops: files (clean names) and the directories above
+// them that it no longer names (deepest first), to go when they are empty.
+struct Dropping {
+  std::vector<std::string> files, dirs;
+};
+
+// A file the new release drops, moved aside like a replaced one.
+struct Removal {
+  std::string name;  // clean, relative to the installation
+  PathInfo before;
+};
+
 // What is known of a directory on the way to the targets.
 enum class DirState { missing, present, blocked };
 
@@ -44,15 +65,19 @@ struct Plan {
   std::map<std::string, std::uint64_t> needs;           // file system -> bytes the run writes there
   std::map<std::string, std::string> directoryVolumes;  // present directory -> file system
   std::string backupVolume;                             // the backup directory's file system
-  int putAside = 0;                                     // superseded files moved out of the way
+  std::vector<Removal> removals;                        // dropped files that are there
+  std::vector<std::string> emptiedDirs;  // directories they may leave empty, deepest first
+  std::string held;  // the first file to move aside that stays held; "" when none
+  int putAside = 0;  // superseded files moved out of the way
 };
 
-// Looks at every entry and its target below `hedef` and fills *plan. Changes
-// nothing in the installation; with `staleBackup` (the backup directory
-// `yedekDir` could not be emptied) a superseded file at a backup place is
-// removed, or moved out of every backup path's way.
-void planEntries(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-                 bool staleBackup, Plan* plan);
+// Looks at every entry and its target below `to.hedef`, and at every file
+// that `dropping` names, and fills *plan. Every file the run will move aside
+// is tried for the move (canMoveAside); the first that stays held stops the
+// plan (plan->held). Changes nothing in the installation; with
+// `to.staleBackup` a superseded file at a backup place is removed, or moved
+// out of every backup path's way.
+void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping, Plan* plan);
 
 // The first file system of `plan` that has less room than the run needs
 // there: false, with a directory on it and both figures in bytes; true when

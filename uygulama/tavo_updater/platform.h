@@ -96,6 +96,13 @@ bool moveFile(const std::string& from, const std::string& to, bool replace);
 // Deletes the file `path`; never deletes a directory. True on success.
 bool removeFile(const std::string& path);
 
+// Deletes the directory `path` when it is empty. True when it was deleted.
+bool removeDirectory(const std::string& path);
+
+// The form under which the system's file names compare equal: on Windows
+// upper case (the file system ignores letter case), on POSIX the name itself.
+std::string nameKey(const std::string& name);
+
 // True when the file `path` can be moved aside now; changes nothing. Windows:
 // it opens for delete access with full sharing (a link at the path is not
 // followed), held files tried again as above; POSIX: it exists, neither it

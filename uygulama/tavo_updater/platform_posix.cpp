@@ -298,6 +298,10 @@ bool copyFileOver(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) { return unlink(native(path).c_str()) == 0; }
 
+bool removeDirectory(const std::string& path) { return rmdir(native(path).c_str()) == 0; }
+
+std::string nameKey(const std::string& name) { return name; }
+
 namespace {
 
 // True when the file or directory `p` is marked immutable or append-only

@@ -494,6 +494,21 @@ bool storedName(const std::string& path, std::string* name) {
 
   bool removeFile(const std::string& path) { return deleteName(longPath(path)); }
 
+  bool removeDirectory(const std::string& path) {
+    std::wstring name = longPath(path);
+    return retryWhileHeld([&] { return RemoveDirectoryW(name.c_str()) != 0; });
+  }
+
+  std::string nameKey(const std::string& name) {
+    // Locale-independent upper case, as the file system compares names.
+    std::wstring wide = widen(name);
+    if (wide.empty()) return name;
+    std::wstring upper(wide.size(), L'\0');
+    int n = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), int(wide.size()),
+                          &upper[0], int(upper.size()), nullptr, nullptr, 0);
+    return n == int(upper.size()) ? narrow(upper) : name;
+  }
+
   bool canMoveAside(const std::string& path) {
     // A rename opens the file for deletion. Sharing everything, this open
     // fails only for what would stop the rename: a process that holds the

@@ -20,8 +20,7 @@
 #include <string>
 #include <vector>
 
-// The list's entry name at the top of an archive (and of an installation).
-const char* const releaseListName = "tavo_updater.liste";
+#include "constants.h"
 
 // A version: its numbers in order and its text as written ("2.04" keeps its
 // text and has the numbers 2, 4).

@@ -38,6 +38,9 @@ bool rollBack(const Changes& changes, FileCounts* counts) {
     else if (fileExists(t))
       complete = false;
   }
+  // Directories the run removed come back before the files moved out of them.
+  for (auto dir = changes.removedDirs.rbegin(); dir != changes.removedDirs.rend(); ++dir)
+    createDirectory(*dir);
   for (const Backup& b : changes.yedekler) {
     if (restore(b))
       ++counts->restored;

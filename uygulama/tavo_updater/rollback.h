@@ -6,7 +6,8 @@
 #include "journal.h"
 #include "outcome.h"
 
-// Deletes the files the run created, then moves every backup back over its
+// Deletes the files the run created, makes again the directories it removed,
+// then moves every backup back over its
 // target (copies it back where it cannot be moved), then gives files their
 // old times back where they differ. True when every file holds its old
 // content and time again and no new file is left. Counts the files removed

@@ -53,12 +53,14 @@ ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
     return exitCannotOpen;
   }
   Journal gunluk;
-  Installed installed = installEntries(z, {run.hedef, run.yedekDir, staleBackup}, &gunluk, sonuc);
+  Installed installed =
+      installEntries(z, {run.hedef, run.yedekDir, staleBackup, keyed}, &gunluk, sonuc);
   closeArchive(z);
-  // Not begun: nothing to undo, the application may try again later.
-  if (installed == Installed::notNow) {
+  // Not begun: nothing to undo; the application may try again later, or the
+  // archive is refused.
+  if (installed == Installed::notNow || installed == Installed::refused) {
     closeInputFile(&archive);
-    return exitNotNow;
+    return installed == Installed::notNow ? exitNotNow : exitRefused;
   }
   bool ok = installed == Installed::done;
   // The bytes installed are the bytes checked: a signed archive written in

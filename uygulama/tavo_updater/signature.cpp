@@ -10,10 +10,9 @@
 #include <memory>
 #include <vector>
 
+#include "constants.h"
 #include "paths.h"
 #include "platform.h"
-
-const char* const trustedKeyName = "tavo_updater.pub";
 
 namespace {
 

@@ -29,9 +29,6 @@ struct MinisignSignature {
   std::array<unsigned char, 64> globalSignature{};
 };
 
-// The key file's name in the installation directory.
-extern const char* const trustedKeyName;
-
 // Reads a public key file: an "untrusted comment: " line, then the key in
 // base64 (42 bytes: "Ed", key id, key), then nothing but line ends. Lines
 // may end in LF or CR LF. False for anything else.

@@ -261,6 +261,7 @@ struct Written {
 // of `in` (into `buffer`), which stops the decoding at the first difference.
 struct Sink {
   OutputFile out = invalidHandle;
+  std::string* text = nullptr;  // or kept in memory
   InputFile* in = nullptr;
   std::uint64_t* at = nullptr;  // where the next bytes of `in` are
   unsigned char* buffer = nullptr;
@@ -288,6 +289,8 @@ bool writeChunk(const Sink& sink, const unsigned char* data, std::size_t size, z
   if (written->size > limit) return false;
   if (size == 0) return true;
   if (sink.out != invalidHandle) return writeOutputFile(sink.out, data, size);
+  if (sink.text != nullptr)
+    return sink.text->append(reinterpret_cast<const char*>(data), size), true;
   return readFully(*sink.in, sink.at, sink.buffer, size) &&
          std::memcmp(sink.buffer, data, size) == 0;
 }
@@ -492,6 +495,15 @@ bool extractEntry(ZipArchive* a, std::uint64_t index, const std::string& target,
   if (!copied || !closed) return false;
   setFileTimes(target, FileTime{std::int64_t(st.mtime), 0});
   return true;
+}
+
+bool readEntryText(ZipArchive* a, std::uint64_t index, std::uint64_t limit, std::string* text) {
+  zip_stat_t st;
+  if (!extractableStat(a, index, &st) || st.size > limit) return false;
+  Sink sink;
+  text->clear();
+  sink.text = text;
+  return decodeEntry(a, index, sink, st);
 }
 
 void closeArchive(ZipArchive* a) {

@@ -62,6 +62,10 @@ bool entryMatchesFile(ZipArchive* z, std::uint64_t index, const std::string& pat
 bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target,
                   const PathInfo* like = nullptr);
 
+// Decodes the entry into *text, checked as extractEntry checks it. False for
+// what extractEntry refuses, an entry larger than `limit` bytes, or damage.
+bool readEntryText(ZipArchive* z, std::uint64_t index, std::uint64_t limit, std::string* text);
+
 // Releases the archive.
 void closeArchive(ZipArchive* z);
 
