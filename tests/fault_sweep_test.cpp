@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <set>
 
 #include "platform_faulty.h"
@@ -282,6 +284,60 @@ TEST(FaultSweep, AnUpdateThatRollsBack) {
               kept);
   EXPECT_GT(injected, 20);
   EXPECT_GT(kept, 2) << "no restore or delete failed";
+}
+
+// A signed archive that the file system serves differently once its
+// signature was checked: a change the open reads (the central directory)
+// refuses the run with 6 before anything is touched; one in an entry's data
+// fails that entry, and the run is rolled back.
+TEST(ChangedArchive, WhatWasInstalledIsWhatWasChecked) {
+  std::string keys = makeScratchDir();
+  ASSERT_EQ(
+      std::system(
+          ("minisign -G -W -p '" + keys + "/pub' -s '" + keys + "/sec' >/dev/null 2>&1").c_str()),
+      0);
+  std::string big(400000, '\0');
+  std::mt19937 random(7);
+  for (char& c : big) c = char(random());
+  ZipEntrySpec stored = fileEntry("bin/big.dat", big);
+  stored.method = 0;
+  std::string signedZip = buildZipOf({fileEntry("a.txt", "new a"), stored});
+  struct Case {
+    const char* what;
+    std::size_t changedAt;
+    int code;
+    std::string out, err;
+  } cases[] = {
+      {"in the central directory", signedZip.size() - 30, 6, banner,
+       "tavo_updater: imza dogrulanamadi\n"},
+      {"in an entry's data", signedZip.find("bin/big.dat") + 200000, 4, rolledBack,
+       "tavo_updater: cikarma hatasi: bin/big.dat\ntavo_updater: imza dogrulanamadi\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string root = makeScratchDir(), zip = root + "/u.zip", hedef = root + "/inst";
+    for (const auto& entry : installed)
+      if (entry.second != "<dir>") putFile(hedef + "/" + entry.first, entry.second);
+    putFile(hedef + "/tavo_updater.pub", fileContent(keys + "/pub"));
+    writeBytes(zip, signedZip);
+    ASSERT_EQ(std::system(
+                  ("minisign -S -s '" + keys + "/sec' -m '" + zip + "' </dev/null >/dev/null 2>&1")
+                      .c_str()),
+              0);
+    Tree before = treeOf(hedef);
+    std::string changed = signedZip;
+    changed[c.changedAt] = char(changed[c.changedAt] ^ 1);
+    armFault(FaultOp::count, 0);
+    serveOtherBytesLater(zip, changed);
+    const char* argv[] = {"tavo_updater", "--zip", zip.c_str(), "--hedef", hedef.c_str()};
+    std::string out, err;
+    EXPECT_EQ(runCaptured(argv, &out, &err), c.code);
+    EXPECT_EQ(out, c.out);
+    EXPECT_EQ(err, c.err);
+    EXPECT_TRUE(treeOf(hedef) == before) << "the installation changed";
+    removeScratchDir(root);
+  }
+  removeScratchDir(keys);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform.h"
@@ -55,6 +56,15 @@ struct FaultState {
 
 FaultState state;
 
+// The file served differently once it was read to its end.
+struct OtherBytes {
+  std::string path, bytes;
+  std::intptr_t handle = -1;
+  bool readWhole = false;
+};
+
+OtherBytes other;
+
 // True when this file-system operation is the one TAVO_KILL_AT names.
 bool killNow() {
   static const char* at = std::getenv("TAVO_KILL_AT");
@@ -88,7 +98,14 @@ const char* faultOpName(FaultOp op) {
   return op < FaultOp::count ? names[int(op)] : "none";
 }
 
-void armFault(FaultOp op, int k) { state = FaultState{{}, op, k, false}; }
+void armFault(FaultOp op, int k) {
+  state = FaultState{{}, op, k, false};
+  other = OtherBytes{};
+}
+
+void serveOtherBytesLater(const std::string& path, const std::string& bytes) {
+  other = OtherBytes{path, bytes};
+}
 
 int callsOf(FaultOp op) { return state.calls[int(op)]; }
 
@@ -219,14 +236,26 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return real_startProcess(exe, workDir);
 }
 
-// The archive is only read: its operations pass through uncounted.
+// The archive is only read: its operations pass through uncounted, its
+// reads from `other` once serveOtherBytesLater asks for it.
 bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
-  return real_openInputFile(path, file, shareWriting);
+  bool opened = real_openInputFile(path, file, shareWriting);
+  if (opened && path == other.path) other.handle = file->handle;
+  return opened;
 }
 
 std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
                            std::size_t size) {
-  return real_readInputFile(file, offset, buffer, size);
+  if (file.handle != other.handle || !other.readWhole) {
+    std::int64_t got = real_readInputFile(file, offset, buffer, size);
+    other.readWhole = other.readWhole || (file.handle == other.handle && got >= 0 &&
+                                          offset + std::uint64_t(got) >= file.size);
+    return got;
+  }
+  if (offset >= other.bytes.size()) return 0;
+  std::size_t n = std::min(size, other.bytes.size() - std::size_t(offset));
+  other.bytes.copy(static_cast<char*>(buffer), n, std::size_t(offset));
+  return std::int64_t(n);
 }
 
 bool inputFileUnchanged(const InputFile& file) { return real_inputFileUnchanged(file); }

@@ -126,6 +126,9 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Run* run, Progress* p) {
     case Step::noBackupPlace:
       report("tavo_updater: yedek alinamadi: %s\n", name);
       return false;
+    case Step::overlapping:
+      report("tavo_updater: cikarma hatasi: %s\n", name);
+      return false;
     case Step::directory:
       if (makeDirectoryEntry(joinPath(run->hedef, name), run->hedef.size() + 1, p)) return true;
       report("tavo_updater: cikarma hatasi: %s\n", name);

@@ -143,6 +143,15 @@ void planEntries(ZipArchive* z, const Run& run, Plan* plan) {
   fileIdentity(run.yedekDir, &backupIdentity);
   plan->volumes.emplace(volumeOf(backupIdentity), run.hedef);
   std::set<std::string> recorded;
+  // Entries that share their bytes (a few KB that expand to gigabytes) are
+  // refused as a whole archive, before anything is written.
+  PlannedEntry overlapping;
+  overlapping.step = Step::overlapping;
+  if (firstOverlappingEntry(z, &overlapping.index)) {
+    entryName(z, overlapping.index, &overlapping.name);
+    plan->entries.push_back(overlapping);
+    return;
+  }
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {

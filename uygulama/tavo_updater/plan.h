@@ -15,8 +15,10 @@
 #include "zip_reader.h"
 
 // What an entry does: the installation stops at the first one that cannot
-// be read, is refused or has no backup place (a stale one is in the way).
-enum class Step { unreadable, refused, noBackupPlace, directory, skip, file };
+// be read, is refused, has no backup place (a stale one is in the way), or
+// shares its bytes with another entry or the central directory (then it is
+// the only entry planned, so nothing is written).
+enum class Step { unreadable, refused, noBackupPlace, overlapping, directory, skip, file };
 
 struct PlannedEntry {
   std::uint64_t index = 0;

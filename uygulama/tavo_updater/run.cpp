@@ -25,15 +25,24 @@ void reportKeptBackup(const Run& run) {
 // Installs the archive over an installation that holds no unfinished run.
 int install(Run* run) {
   // The archive is opened once, checked against the installation's key (when
-  // it has one) before anything is written, and read through that handle.
+  // it has one) before anything is written, and read through that handle;
+  // every later read of a signed archive is checked against the digests of
+  // the bytes whose signature was checked.
   InputFile archive;
+  ArchiveDigests digests;
   bool keyed = false;
-  if (!openVerifiedArchive(run->hedef, run->zip, &archive, &keyed)) {
+  if (!openVerifiedArchive(run->hedef, run->zip, &archive, &keyed, &digests)) {
+    say(stderr, "tavo_updater: imza dogrulanamadi\n");
+    return 6;
+  }
+  ZipArchive* z = openArchiveFrom(archive, keyed ? &digests : nullptr);
+  if (digests.mismatched) {
+    if (z != nullptr) closeArchive(z);
+    closeInputFile(&archive);
     say(stderr, "tavo_updater: imza dogrulanamadi\n");
     return 6;
   }
   createDirectory(run->yedekDir);
-  ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
     closeInputFile(&archive);
     say(stderr, "tavo_updater: zip acilamadi\n");
@@ -41,9 +50,8 @@ int install(Run* run) {
   }
   installEntries(z, run);
   closeArchive(z);
-  // The bytes installed are the bytes checked: a signed archive written in
-  // place meanwhile (only possible on POSIX) undoes the run.
-  if (run->ok && keyed && !archiveUnchanged(archive)) {
+  // A signed archive that read differently during the entries undoes the run.
+  if (digests.mismatched) {
     say(stderr, "tavo_updater: imza dogrulanamadi\n");
     run->ok = false;
   }
