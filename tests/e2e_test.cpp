@@ -574,8 +574,7 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
     const char* what;
     std::string signer, options;  // the key that signs u.zip (or none), minisign's options
     std::string spoilt;           // a file below the scene changed after the signing
-    // Its new content; "<dir>": a directory, "<huge>": 3 GiB (sparse),
-    // "<zero>": a link to /dev/zero.
+    // Its new content; "<dir>": a directory, "<huge>": 3 GiB, "<zero>": a link to /dev/zero.
     std::string (*spoil)(std::string content);
     int code;
   } cases[] = {

@@ -52,18 +52,13 @@ struct FaultState {
   FaultOp op = FaultOp::count;
   int k = 0;
   bool injected = false;
-};
-
-FaultState state;
-
-// The file served differently once it was read to its end.
-struct OtherBytes {
-  std::string path, bytes;
-  std::intptr_t handle = -1;
+  // The file served from otherBytes once it was read to its end.
+  std::string otherPath, otherBytes;
+  std::intptr_t otherHandle = -1;
   bool readWhole = false;
 };
 
-OtherBytes other;
+FaultState state;
 
 // True when this file-system operation is the one TAVO_KILL_AT names.
 bool killNow() {
@@ -99,12 +94,14 @@ const char* faultOpName(FaultOp op) {
 }
 
 void armFault(FaultOp op, int k) {
-  state = FaultState{{}, op, k, false};
-  other = OtherBytes{};
+  state = FaultState();
+  state.op = op;
+  state.k = k;
 }
 
 void serveOtherBytesLater(const std::string& path, const std::string& bytes) {
-  other = OtherBytes{path, bytes};
+  state.otherPath = path;
+  state.otherBytes = bytes;
 }
 
 int callsOf(FaultOp op) { return state.calls[int(op)]; }
@@ -237,25 +234,23 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
 }
 
 // The archive is only read: its operations pass through uncounted, its
-// reads from `other` once serveOtherBytesLater asks for it.
+// reads from otherBytes once serveOtherBytesLater asks for it.
 bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
   bool opened = real_openInputFile(path, file, shareWriting);
-  if (opened && path == other.path) other.handle = file->handle;
+  if (opened && path == state.otherPath) state.otherHandle = file->handle;
   return opened;
 }
 
 std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
                            std::size_t size) {
-  if (file.handle != other.handle || !other.readWhole) {
-    std::int64_t got = real_readInputFile(file, offset, buffer, size);
-    other.readWhole = other.readWhole || (file.handle == other.handle && got >= 0 &&
-                                          offset + std::uint64_t(got) >= file.size);
-    return got;
+  bool served = file.handle == state.otherHandle;
+  if (served && state.readWhole) {
+    std::size_t from = std::size_t(std::min<std::uint64_t>(offset, state.otherBytes.size()));
+    return std::int64_t(state.otherBytes.copy(static_cast<char*>(buffer), size, from));
   }
-  if (offset >= other.bytes.size()) return 0;
-  std::size_t n = std::min(size, other.bytes.size() - std::size_t(offset));
-  other.bytes.copy(static_cast<char*>(buffer), n, std::size_t(offset));
-  return std::int64_t(n);
+  std::int64_t got = real_readInputFile(file, offset, buffer, size);
+  state.readWhole = state.readWhole || (served && got >= 0 && offset + got >= file.size);
+  return got;
 }
 
 bool inputFileUnchanged(const InputFile& file) { return real_inputFileUnchanged(file); }

@@ -34,7 +34,7 @@ int callsOf(FaultOp op);
 // True when the armed fault has been injected.
 bool faultInjected();
 
-// From the next armFault on, once a read of the file `path` has reached its
+// Until the next armFault: once a read of the file `path` has reached its
 // end, every later read of it is served from `bytes` instead (as a file
 // system that answers differently the second time).
 void serveOtherBytesLater(const std::string& path, const std::string& bytes);
