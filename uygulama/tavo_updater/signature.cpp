@@ -49,11 +49,36 @@ bool readSignatureFile(const std::string& path, std::string* text) {
   return true;
 }
 
-// One block's digest under the run's key.
-std::uint64_t blockDigest(const ArchiveDigests& digests, const unsigned char* data,
-                          std::size_t size) {
-  unsigned char out[crypto_shorthash_BYTES];
-  crypto_shorthash(out, data, size, digests.key.data());
+static_assert(sizeof(crypto_aead_aes256gcm_state) <= sizeof(ArchiveDigests::gmacState) &&
+                  alignof(crypto_aead_aes256gcm_state) <= 16,
+              "room for the expanded key");
+
+// A new random key for the digests of this run.
+void newDigestKey(ArchiveDigests* digests) {
+  randombytes_buf(digests->key.data(), digests->key.size());
+  digests->gmac = crypto_aead_aes256gcm_is_available() != 0;
+  if (digests->gmac)
+    crypto_aead_aes256gcm_beforenm(
+        reinterpret_cast<crypto_aead_aes256gcm_state*>(digests->gmacState.data()),
+        digests->key.data());
+}
+
+// Block `index`'s digest under the run's key.
+std::uint64_t blockDigest(const ArchiveDigests& digests, std::uint64_t index,
+                          const unsigned char* data, std::size_t size) {
+  unsigned char out[crypto_aead_aes256gcm_ABYTES];
+  static_assert(sizeof out >= crypto_shorthash_BYTES, "room for either digest");
+  if (digests.gmac) {
+    unsigned char nonce[crypto_aead_aes256gcm_NPUBBYTES] = {};
+    for (int i = 0; i < 8; ++i) nonce[i] = (unsigned char)(index >> (8 * i));
+    unsigned char none[1] = {};  // the empty message and its (absent) ciphertext
+    unsigned long long length = 0;
+    crypto_aead_aes256gcm_encrypt_detached_afternm(
+        none, out, &length, none, 0, data, size, nullptr, nonce,
+        reinterpret_cast<const crypto_aead_aes256gcm_state*>(digests.gmacState.data()));
+  } else {
+    crypto_shorthash(out, data, size, digests.key.data());
+  }
   std::uint64_t digest = 0;
   std::memcpy(&digest, out, sizeof digest);
   return digest;
@@ -150,7 +175,7 @@ bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
 bool blockAsChecked(ArchiveDigests* digests, std::uint64_t index, const void* data,
                     std::size_t size) {
   if (!digests->mismatched && index < digests->blocks.size() &&
-      blockDigest(*digests, static_cast<const unsigned char*>(data), size) ==
+      blockDigest(*digests, index, static_cast<const unsigned char*>(data), size) ==
           digests->blocks[std::size_t(index)])
     return true;
   digests->mismatched = true;
@@ -171,7 +196,7 @@ bool openVerifiedArchive(const std::string& hedef, const std::string& zip, Input
                   readSignatureFile(zip + ".minisig", &signatureText) &&
                   parseMinisignSignature(signatureText, &signature);
   *digests = ArchiveDigests();
-  if (verified) randombytes_buf(digests->key.data(), digests->key.size());
+  if (verified) newDigestKey(digests);
   // Read through the run's own handle, no further than its size at the open;
   // a file that ends sooner is not the one that was signed. Every call fills
   // its chunk unless the file ends, so each starts at a block's beginning;
@@ -187,8 +212,8 @@ bool openVerifiedArchive(const std::string& hedef, const std::string& zip, Input
       got += std::size_t(n);
     }
     for (std::size_t at = 0; at < got; at += archiveBlock)
-      digests->blocks.push_back(
-          blockDigest(*digests, bytes + at, std::min(archiveBlock, got - at)));
+      digests->blocks.push_back(blockDigest(*digests, digests->blocks.size(), bytes + at,
+                                            std::min(archiveBlock, got - at)));
     offset += got;
     return std::int64_t(got);
   };

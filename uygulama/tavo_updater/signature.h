@@ -58,11 +58,15 @@ bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
 // What every later read of a signed archive is checked against: a digest of
 // each of its blocks (archiveBlock bytes at multiples of archiveBlock; the
 // last one may be shorter), taken from the very bytes the signature check
-// hashed. The digests are SipHash-2-4 (crypto_shorthash) under a random key
-// of this run, which nothing outside the process ever sees, so a file system
-// that answers differently the second time cannot match them.
+// hashed, under a random key of this run that nothing outside the process
+// ever sees, so a file system that answers differently the second time
+// cannot match them. The digest is GMAC (AES-256-GCM over the block as
+// associated data, the block's index as nonce) where the processor has AES
+// and carry-less multiplication, else SipHash-2-4; 64 bits of it are kept.
 struct ArchiveDigests {
-  std::array<unsigned char, 16> key{};
+  std::array<unsigned char, 32> key{};
+  bool gmac = false;
+  alignas(16) std::array<unsigned char, 512> gmacState{};  // the expanded AES key
   std::vector<std::uint64_t> blocks;
   bool mismatched = false;  // a block read back differently (set by blockAsChecked)
 };
