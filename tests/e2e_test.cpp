@@ -618,7 +618,8 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
     const char* what;
     std::string signer, options;  // the key that signs u.zip (or none), minisign's options
     std::string spoilt;           // a file below the scene changed after the signing
-    std::string (*spoil)(std::string content);  // its new content; "<dir>": a directory
+    // Its new content; "<dir>": a directory, "<huge>": 3 GiB, "<zero>": a link to /dev/zero.
+    std::string (*spoil)(std::string content);
     int code;
   } cases[] = {
       {"signed by the installation's key", "own", "", "", nullptr, 0},
@@ -639,6 +640,10 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
        [](std::string b) { return b.substr(1); }, 6},
       {"a key file that cannot be read", "own", "", "inst/tavo_updater.pub",
        [](std::string) { return std::string("<dir>"); }, 6},
+      {"a signature of 3 GiB", "own", "", "u.zip.minisig",
+       [](std::string) { return std::string("<huge>"); }, 6},
+      {"a signature that is a link to /dev/zero", "own", "", "u.zip.minisig",
+       [](std::string) { return std::string("<zero>"); }, 6},
   };
   for (const Case& c : cases) {
     Scene s = makeScene(installed);
@@ -648,7 +653,9 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
     ASSERT_TRUE(c.signer.empty() || signFile(keys + "/" + c.signer, zip, c.options));
     std::string content = c.spoil ? c.spoil(fileContent(spoilt)) : "";
     if (content == "<dir>" && fs::remove(spoilt)) fs::create_directory(spoilt);
-    if (c.spoil && content != "<dir>") writeBytes(spoilt, content);
+    if (content == "<huge>") fs::resize_file(spoilt, std::uintmax_t(3) << 30);
+    if (content == "<zero>" && fs::remove(spoilt)) fs::create_symlink("/dev/zero", spoilt);
+    if (c.spoil && content[0] != '<') writeBytes(spoilt, content);
     Tree before = treeOf(s.inst);
     std::vector<std::string> args = withOutcome(s, argsFor(s, spell(zip)));
     args.insert(args.end(), {"--exe", spell(recorder)});

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -282,6 +283,49 @@ TEST(FaultSweep, AnUpdateThatRollsBack) {
               kept);
   EXPECT_GT(injected, 20);
   EXPECT_GT(kept, 2) << "no restore or delete failed";
+}
+
+// A signed archive served differently once its signature was checked: a
+// change in what the open reads (the central directory) refuses the run with
+// 6, nothing touched; one in an entry's data fails it and rolls back.
+TEST(ChangedArchive, WhatWasInstalledIsWhatWasChecked) {
+  std::string keys = makeScratchDir();
+  ZipEntrySpec stored = fileEntry("bin/big.dat", bytes(400000, 'r'));
+  stored.method = 0;
+  std::string archive = buildZipOf({fileEntry("a.txt", "new a"), stored});
+  writeBytes(keys + "/u.zip", archive);
+  std::string sign =
+      "cd '" + keys + "' && minisign -G -W -p pub -s sec && minisign -S -s sec -m u.zip";
+  ASSERT_EQ(std::system((sign + " </dev/null >/dev/null 2>&1").c_str()), 0);
+  const std::string refused = "tavo_updater: imza dogrulanamadi\n";
+  struct Case {
+    std::size_t changedAt;
+    int code;
+    std::string out, err;
+  } cases[] = {
+      {archive.size() - 30, 6, banner, refused},  // the central directory
+      {archive.find("bin/big.dat") + 200000, 4, rolledBack,
+       "tavo_updater: cikarma hatasi: bin/big.dat\n" + refused},
+  };
+  for (const Case& c : cases) {
+    std::string root = makeScratchDir(), zip = root + "/u.zip", hedef = root + "/inst";
+    for (const auto& entry : installed)
+      if (entry.second != "<dir>") putFile(hedef + "/" + entry.first, entry.second);
+    putFile(hedef + "/tavo_updater.pub", fileContent(keys + "/pub"));
+    writeBytes(zip, archive);
+    putFile(zip + ".minisig", fileContent(keys + "/u.zip.minisig"));
+    Tree before = treeOf(hedef);
+    armFault(FaultOp::count, 0);
+    serveOtherBytesLater(zip, archive.substr(0, c.changedAt) + char(archive[c.changedAt] ^ 1) +
+                                  archive.substr(c.changedAt + 1));
+    const char* argv[] = {"tavo_updater", "--zip", zip.c_str(), "--hedef", hedef.c_str()};
+    std::string out, err;
+    EXPECT_EQ(runCaptured(argv, &out, &err), c.code) << c.changedAt;
+    EXPECT_EQ(out + err, c.out + c.err);
+    EXPECT_TRUE(treeOf(hedef) == before) << "the installation changed";
+    removeScratchDir(root);
+  }
+  removeScratchDir(keys);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform.h"
@@ -59,6 +60,10 @@ struct FaultState {
   FaultOp op = FaultOp::count;
   int k = 0;
   bool injected = false;
+  // The file served from otherBytes once it was read to its end.
+  std::string otherPath, otherBytes;
+  std::intptr_t otherHandle = -1;
+  bool readWhole = false;
 };
 
 FaultState state;
@@ -96,7 +101,16 @@ const char* faultOpName(FaultOp op) {
   return op < FaultOp::count ? names[int(op)] : "none";
 }
 
-void armFault(FaultOp op, int k) { state = FaultState{{}, op, k, false}; }
+void armFault(FaultOp op, int k) {
+  state = FaultState();
+  state.op = op;
+  state.k = k;
+}
+
+void serveOtherBytesLater(const std::string& path, const std::string& bytes) {
+  state.otherPath = path;
+  state.otherBytes = bytes;
+}
 
 int callsOf(FaultOp op) { return state.calls[int(op)]; }
 
@@ -255,14 +269,24 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return real_startProcess(exe, workDir);
 }
 
-// The archive is only read: its operations pass through uncounted.
+// The archive is only read: its operations pass through uncounted, its
+// reads from otherBytes once serveOtherBytesLater asks for it.
 bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
-  return real_openInputFile(path, file, shareWriting);
+  bool opened = real_openInputFile(path, file, shareWriting);
+  if (opened && path == state.otherPath) state.otherHandle = file->handle;
+  return opened;
 }
 
 std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* buffer,
                            std::size_t size) {
-  return real_readInputFile(file, offset, buffer, size);
+  bool served = file.handle == state.otherHandle;
+  if (served && state.readWhole) {
+    std::size_t from = std::size_t(std::min<std::uint64_t>(offset, state.otherBytes.size()));
+    return std::int64_t(state.otherBytes.copy(static_cast<char*>(buffer), size, from));
+  }
+  std::int64_t got = real_readInputFile(file, offset, buffer, size);
+  state.readWhole = state.readWhole || (served && got >= 0 && offset + got >= file.size);
+  return got;
 }
 
 bool inputFileUnchanged(const InputFile& file) { return real_inputFileUnchanged(file); }

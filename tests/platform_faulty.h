@@ -4,6 +4,8 @@
 #ifndef TAVO_TESTS_PLATFORM_FAULTY_H
 #define TAVO_TESTS_PLATFORM_FAULTY_H
 
+#include <string>
+
 enum class FaultOp {
   createDirectory,
   copyFileOver,
@@ -31,6 +33,11 @@ int callsOf(FaultOp op);
 
 // True when the armed fault has been injected.
 bool faultInjected();
+
+// Until the next armFault: once a read of the file `path` has reached its
+// end, every later read of it is served from `bytes` instead (as a file
+// system that answers differently the second time).
+void serveOtherBytesLater(const std::string& path, const std::string& bytes);
 
 // The pause of the host wait is skipped, so that in-process runs are quick.
 

@@ -64,9 +64,11 @@ std::string deflateRaw(const std::string& data) {
 
 std::string buildZip(const ZipArchiveSpec& archive) {
   std::string out, central;
+  std::vector<std::uint64_t> offsets;
   for (const ZipEntrySpec& e : archive.entries) {
     Prepared p = prepare(e);
     std::uint64_t offset = out.size();
+    offsets.push_back(e.sameDataAs ? offsets[*e.sameDataAs] : offset);
     std::string localExtra = archive.zip64 ? zip64Extra(p, 0, false) : "";
     put32(&out, 0x04034b50);
     put16(&out, archive.zip64 ? 45 : 20);
@@ -80,6 +82,8 @@ std::string buildZip(const ZipArchiveSpec& archive) {
     put16(&out, std::uint32_t(e.name.size()));
     put16(&out, std::uint32_t(localExtra.size()));
     out += e.name + localExtra + p.payload;
+    if (e.sameDataAs) out.resize(std::size_t(offset));  // no local header of its own
+    offset = offsets.back();
 
     std::string extra = (archive.zip64 ? zip64Extra(p, offset, true) : "") + e.centralExtra;
     put32(&central, 0x02014b50);

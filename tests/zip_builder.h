@@ -24,6 +24,9 @@ struct ZipEntrySpec {
   std::optional<std::string> payload;                // overrides the compressed bytes
   std::uint16_t diskStart = 0;
   std::string centralExtra;  // extra field of the central-directory record
+  // The central-directory record points at this earlier entry's local
+  // header, and none is written for this one.
+  std::optional<std::size_t> sameDataAs;
 };
 
 struct ZipArchiveSpec {

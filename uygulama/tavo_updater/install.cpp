@@ -167,6 +167,9 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
     case Step::noBackupPlace:
       report(p, errNoBackup, name);
       return false;
+    case Step::overlapping:
+      report(p, errExtraction, name);
+      return false;
     case Step::directory:
       if (makeDirectoryEntry(joinPath(p->hedef, name), p->hedef.size() + 1, p)) return true;
       report(p, errExtraction, name);

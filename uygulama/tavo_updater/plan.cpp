@@ -275,6 +275,14 @@ void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping
   fileIdentity(to.yedekDir, &backupIdentity);
   plan->backupVolume = volumeOf(backupIdentity);
   plan->volumes.emplace(plan->backupVolume, hedef);
+  // Entries that share their bytes (a few KB that expand to gigabytes) are
+  // refused as a whole archive, before anything is written.
+  PlannedEntry overlapping;
+  overlapping.step = Step::overlapping;
+  if (firstOverlappingEntry(z, &overlapping.index)) {
+    plan->entries.push_back(overlapping);
+    return;
+  }
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {

@@ -16,9 +16,20 @@
 
 // What an entry does: the installation stops, before it changes anything,
 // at the first one whose name cannot be read, whose name is refused, whose
-// target cannot be looked at (a name too long for the system), or that has
-// no backup place (a superseded file is in the way for good).
-enum class Step { unreadable, refused, unlookable, noBackupPlace, directory, skip, file };
+// target cannot be looked at (a name too long for the system), that has no
+// backup place (a superseded file is in the way for good), or that shares
+// its bytes with another entry or the central directory (then it is the
+// only entry planned).
+enum class Step {
+  unreadable,
+  refused,
+  unlookable,
+  noBackupPlace,
+  overlapping,
+  directory,
+  skip,
+  file
+};
 
 // True for the steps that stop the run.
 bool stopsRun(Step step);

@@ -66,8 +66,8 @@ ReleaseVerdict readReleases(ZipArchive* z, const std::string& hedef, bool keyed,
     return ReleaseVerdict::refused;
   }
   if (!r->next.hasVersion || compareVersions(r->next.version, r->was.version) < 0) {
-    *message = lineWith(errOlderRelease,
-                        r->next.version.text + " (kurulu " + r->was.version.text + ")");
+    *message =
+        lineWith(errOlderRelease, r->next.version.text + " (kurulu " + r->was.version.text + ")");
     return ReleaseVerdict::refused;
   }
   return ReleaseVerdict::accepted;

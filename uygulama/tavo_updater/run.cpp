@@ -37,16 +37,25 @@ void reportKeptBackup(const Options& run, Outcome* sonuc) {
 // `staleBackup` when its backup directory could not be emptied.
 ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
   // The archive is opened once, checked against the installation's key (when
-  // it has one) before anything is written, and read through that handle.
+  // it has one) before anything is written, and read through that handle;
+  // every later read of a signed archive is checked against the digests of
+  // the bytes whose signature was checked.
   InputFile archive;
+  ArchiveDigests digests;
   bool keyed = false;
-  if (!openVerifiedArchive(run.hedef, run.zip, &archive, &keyed)) {
+  if (!openVerifiedArchive(run.hedef, run.zip, &archive, &keyed, &digests)) {
     say(stderr, errSignature, &sonuc->messages);
     return exitRefused;
   }
   endStage(sonuc, "imza");
+  ZipArchive* z = openArchiveFrom(archive, keyed ? &digests : nullptr);
+  if (digests.mismatched) {
+    if (z != nullptr) closeArchive(z);
+    closeInputFile(&archive);
+    say(stderr, errSignature, &sonuc->messages);
+    return exitRefused;
+  }
   createDirectory(run.yedekDir);
-  ZipArchive* z = openArchiveFrom(archive);
   if (z == nullptr) {
     closeInputFile(&archive);
     say(stderr, errCannotOpen, &sonuc->messages);
@@ -63,9 +72,8 @@ ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
     return installed == Installed::notNow ? exitNotNow : exitRefused;
   }
   bool ok = installed == Installed::done;
-  // The bytes installed are the bytes checked: a signed archive written in
-  // place meanwhile (only possible on POSIX) undoes the run.
-  if (ok && keyed && !archiveUnchanged(archive)) {
+  // A signed archive that read differently during the entries undoes the run.
+  if (digests.mismatched) {
     say(stderr, errSignature, &sonuc->messages);
     ok = false;
   }

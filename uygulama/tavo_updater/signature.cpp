@@ -7,6 +7,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,6 +20,68 @@ namespace {
 const std::string untrustedPrefix = "untrusted comment: ";
 const std::string trustedPrefix = "trusted comment: ";
 const std::size_t hashChunk = 256 * 1024;
+static_assert(hashChunk % archiveBlock == 0, "the hash reads whole blocks");
+
+// Larger than any signature or key file minisign writes (its comments are
+// limited to 1 KiB untrusted and 8 KiB trusted).
+const std::uint64_t signatureFileLimit = 16 * 1024;
+
+// Reads the regular file `path` into *text when it holds at most
+// signatureFileLimit bytes; a larger file, a device or a FIFO is refused
+// without being read whole.
+bool readSignatureFile(const std::string& path, std::string* text) {
+  InputFile file;
+  if (!openInputFile(path, &file, true)) return false;
+  std::string buffer(std::size_t(signatureFileLimit + 1), '\0');
+  std::size_t got = 0;
+  bool read = file.size <= signatureFileLimit;
+  while (read && got < buffer.size()) {
+    std::int64_t n = readInputFile(file, got, &buffer[got], buffer.size() - got);
+    read = n >= 0;
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  closeInputFile(&file);
+  // A file that grew past the limit since its open is refused too.
+  if (!read || got > signatureFileLimit) return false;
+  text->assign(buffer, 0, got);
+  return true;
+}
+
+static_assert(sizeof(crypto_aead_aes256gcm_state) <= sizeof(ArchiveDigests::gmacState) &&
+                  alignof(crypto_aead_aes256gcm_state) <= 16,
+              "room for the expanded key");
+
+// A new random key for the digests of this run.
+void newDigestKey(ArchiveDigests* digests) {
+  randombytes_buf(digests->key.data(), digests->key.size());
+  digests->gmac = crypto_aead_aes256gcm_is_available() != 0;
+  if (digests->gmac)
+    crypto_aead_aes256gcm_beforenm(
+        reinterpret_cast<crypto_aead_aes256gcm_state*>(digests->gmacState.data()),
+        digests->key.data());
+}
+
+// Block `index`'s digest under the run's key.
+std::uint64_t blockDigest(const ArchiveDigests& digests, std::uint64_t index,
+                          const unsigned char* data, std::size_t size) {
+  unsigned char out[crypto_aead_aes256gcm_ABYTES];
+  static_assert(sizeof out >= crypto_shorthash_BYTES, "room for either digest");
+  if (digests.gmac) {
+    unsigned char nonce[crypto_aead_aes256gcm_NPUBBYTES] = {};
+    for (int i = 0; i < 8; ++i) nonce[i] = (unsigned char)(index >> (8 * i));
+    unsigned char none[1] = {};  // the empty message and its (absent) ciphertext
+    unsigned long long length = 0;
+    crypto_aead_aes256gcm_encrypt_detached_afternm(
+        none, out, &length, none, 0, data, size, nullptr, nonce,
+        reinterpret_cast<const crypto_aead_aes256gcm_state*>(digests.gmacState.data()));
+  } else {
+    crypto_shorthash(out, data, size, digests.key.data());
+  }
+  std::uint64_t digest = 0;
+  std::memcpy(&digest, out, sizeof digest);
+  return digest;
+}
 
 // The text's lines without their LF or CR LF ends; false when anything but
 // empty lines follows the first `count`.
@@ -108,8 +171,18 @@ bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
                                                                 sizeof hash, key.key.data()) == 0;
 }
 
+bool blockAsChecked(ArchiveDigests* digests, std::uint64_t index, const void* data,
+                    std::size_t size) {
+  if (!digests->mismatched && index < digests->blocks.size() &&
+      blockDigest(*digests, index, static_cast<const unsigned char*>(data), size) ==
+          digests->blocks[std::size_t(index)])
+    return true;
+  digests->mismatched = true;
+  return false;
+}
+
 bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive,
-                         bool* keyed) {
+                         bool* keyed, ArchiveDigests* digests) {
   bool opened = openInputFile(zip, archive);
   std::string keyPath = joinPath(hedef, trustedKeyName);
   *keyed = !pathMissing(keyPath);
@@ -117,22 +190,33 @@ bool openVerifiedArchive(const std::string& hedef, const std::string& zip, Input
   std::string keyText, signatureText;
   MinisignKey key;
   MinisignSignature signature;
-  bool verified = opened && readWholeFile(keyPath, &keyText) && parseMinisignKey(keyText, &key) &&
-                  readWholeFile(zip + ".minisig", &signatureText) &&
+  bool verified = sodium_init() >= 0 && opened && readSignatureFile(keyPath, &keyText) &&
+                  parseMinisignKey(keyText, &key) &&
+                  readSignatureFile(zip + ".minisig", &signatureText) &&
                   parseMinisignSignature(signatureText, &signature);
+  *digests = ArchiveDigests();
+  if (verified) newDigestKey(digests);
   // Read through the run's own handle, no further than its size at the open;
-  // a file that ends sooner is not the one that was signed.
+  // a file that ends sooner is not the one that was signed. Every call fills
+  // its chunk unless the file ends, so each starts at a block's beginning;
+  // the blocks are digested as the hash sees them.
   std::uint64_t offset = 0;
   ContentReader read = [&](void* buffer, std::size_t size) -> std::int64_t {
-    std::uint64_t left = archive->size - offset;
-    std::int64_t got =
-        readInputFile(*archive, offset, buffer, std::size_t(std::min<std::uint64_t>(size, left)));
-    if (got > 0) offset += std::uint64_t(got);
-    return got;
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    std::size_t want = std::size_t(std::min<std::uint64_t>(size, archive->size - offset)), got = 0;
+    while (got < want) {
+      std::int64_t n = readInputFile(*archive, offset + got, bytes + got, want - got);
+      if (n < 0) return -1;
+      if (n == 0) break;
+      got += std::size_t(n);
+    }
+    for (std::size_t at = 0; at < got; at += archiveBlock)
+      digests->blocks.push_back(blockDigest(*digests, digests->blocks.size(), bytes + at,
+                                            std::min(archiveBlock, got - at)));
+    offset += got;
+    return std::int64_t(got);
   };
   verified = verified && verifyMinisign(key, signature, read) && offset == archive->size;
   if (!verified) closeInputFile(archive);
   return verified;
 }
-
-bool archiveUnchanged(const InputFile& archive) { return inputFileUnchanged(archive); }

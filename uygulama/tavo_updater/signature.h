@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct InputFile;
 
@@ -51,22 +52,42 @@ typedef std::function<std::int64_t(void* buffer, std::size_t size)> ContentReade
 bool verifyMinisign(const MinisignKey& key, const MinisignSignature& signature,
                     const ContentReader& read);
 
+// What every later read of a signed archive is checked against: a digest of
+// each of its blocks (archiveBlock bytes at multiples of archiveBlock; the
+// last one may be shorter), taken from the very bytes the signature check
+// hashed, under a random key of this run that nothing outside the process
+// ever sees, so a file system that answers differently the second time
+// cannot match them. The digest is GMAC (AES-256-GCM over the block as
+// associated data, the block's index as nonce) where the processor has AES
+// and carry-less multiplication, else SipHash-2-4; 64 bits of it are kept.
+struct ArchiveDigests {
+  std::array<unsigned char, 32> key{};
+  bool gmac = false;
+  alignas(16) std::array<unsigned char, 512> gmacState{};  // the expanded AES key
+  std::vector<std::uint64_t> blocks;
+  bool mismatched = false;  // a block read back differently (set by blockAsChecked)
+};
+
+const std::size_t archiveBlock = 64 * 1024;
+
+// True when the `size` bytes at `data` are block `index` as the check read
+// it. Otherwise false, and from then on digests->mismatched is set and every
+// block counts as changed.
+bool blockAsChecked(ArchiveDigests* digests, std::uint64_t index, const void* data,
+                    std::size_t size);
+
 // The check before an installation: opens the archive `zip` into *archive,
 // the one handle the run reads it through afterwards. Without the key file
 // in `hedef`: true (the archive may not have opened: the ZIP reader then
-// refuses it). With it: true only when the key file reads and parses and
-// `zip` + ".minisig" is a valid signature by that key over the bytes
-// *archive reads, as far as the size recorded at its open; otherwise false,
-// with *archive closed. *keyed says whether the key file was there. Reads
-// the key before anything is written, so a key that the archive brings
-// counts from the next update on.
+// refuses it), *digests left empty. With it: true only when the key file
+// reads and parses, `zip` + ".minisig" (a regular file of at most a few KiB,
+// as a signature is) is a valid signature by that key over the bytes
+// *archive reads, as far as the size recorded at its open, and *digests
+// holds those bytes' block digests; otherwise false, with *archive closed.
+// *keyed says whether the key file was there. Reads the key before anything
+// is written, so a key that the archive brings counts from the next update
+// on.
 bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive,
-                         bool* keyed);
-
-// True when the archive still has the size and times it had when it was
-// checked (inputFileUnchanged). On Windows nobody can write it while it is
-// open; on POSIX a process with write access could write it in place, so the
-// run asks this after its entry loop and fails (rolls back) when it is false.
-bool archiveUnchanged(const InputFile& archive);
+                         bool* keyed, ArchiveDigests* digests);
 
 #endif

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #ifdef TAVO_ZLIB_INFLATE
 #include <zlib.h>
@@ -22,6 +23,7 @@
 #endif
 
 #include "platform.h"
+#include "signature.h"
 
 namespace {
 
@@ -32,19 +34,64 @@ const zip_uint32_t dosDirectoryBit = 0x10;
 // position of libzip's next read, and whether the file is ours to close.
 // Reads smaller than this are served from one read-ahead of this size: an
 // archive of small files would otherwise cost a system call for every
-// entry's header and another for its data.
+// entry's header and another for its data. A signed archive is read in its
+// checked blocks instead, each one whole into `ahead` and compared with its
+// digest before any of its bytes is handed on.
 const std::size_t readAhead = 64 * 1024;
 
 struct ArchiveSource {
   InputFile file;
   bool owned = false;
+  ArchiveDigests* digests = nullptr;  // a signed archive's blocks
   zip_uint64_t position = 0;
   zip_error_t error;
-  std::unique_ptr<unsigned char[]> ahead{new unsigned char[readAhead]};
+  std::unique_ptr<unsigned char[]> ahead{new unsigned char[std::max(readAhead, archiveBlock)]};
   zip_uint64_t aheadAt = 0, aheadSize = 0;  // what `ahead` holds
 };
 
+// Loads the block that holds `at` into `ahead`. False when it cannot be read
+// whole or is not as it was checked: either counts as a changed archive.
+bool loadCheckedBlock(ArchiveSource* s, zip_uint64_t at) {
+  zip_uint64_t index = at / archiveBlock, start = index * archiveBlock;
+  std::size_t size = std::size_t(std::min<zip_uint64_t>(archiveBlock, s->file.size - start));
+  std::size_t got = 0;
+  while (got < size) {
+    std::int64_t n = readInputFile(s->file, start + got, s->ahead.get() + got, size - got);
+    if (n <= 0) break;
+    got += std::size_t(n);
+  }
+  s->aheadAt = start;
+  s->aheadSize = 0;
+  if (!blockAsChecked(s->digests, index, s->ahead.get(), got) || got != size) {
+    s->digests->mismatched = true;
+    return false;
+  }
+  s->aheadSize = size;
+  return true;
+}
+
+zip_int64_t readChecked(ArchiveSource* s, void* data, zip_uint64_t len) {
+  zip_uint64_t left = s->position < s->file.size ? s->file.size - s->position : 0;
+  std::size_t want = std::size_t(std::min(len, left)), done = 0;
+  unsigned char* to = static_cast<unsigned char*>(data);
+  while (done < want) {
+    zip_uint64_t at = s->position + done;
+    bool inAhead = at >= s->aheadAt && at < s->aheadAt + s->aheadSize;
+    if (!inAhead && !loadCheckedBlock(s, at)) {
+      zip_error_set(&s->error, ZIP_ER_READ, 0);
+      return -1;
+    }
+    std::size_t n =
+        std::size_t(std::min<zip_uint64_t>(want - done, s->aheadAt + s->aheadSize - at));
+    std::memcpy(to + done, s->ahead.get() + (at - s->aheadAt), n);
+    done += n;
+  }
+  s->position += done;
+  return zip_int64_t(done);
+}
+
 zip_int64_t readSource(ArchiveSource* s, void* data, zip_uint64_t len) {
+  if (s->digests != nullptr) return readChecked(s, data, len);
   // Never past the size seen at the open: those are the bytes that were checked.
   zip_uint64_t left = s->position < s->file.size ? s->file.size - s->position : 0;
   std::size_t want = std::size_t(std::min(len, left));
@@ -299,6 +346,7 @@ bool writeChunk(const Sink& sink, const unsigned char* data, std::size_t size, z
 
 struct ZipArchive {
   zip_t* z = nullptr;
+  ArchiveSource* source = nullptr;  // libzip's, freed with it
   std::unique_ptr<unsigned char[]> input{new unsigned char[inputChunk]};
   std::unique_ptr<unsigned char[]> output{new unsigned char[outputChunk]};
   std::unique_ptr<unsigned char[]> compared{new unsigned char[outputChunk]};
@@ -398,20 +446,155 @@ bool fileCrc(ZipArchive* a, const InputFile& in, std::uint32_t* crc) {
   return true;
 }
 
-ZipArchive* wrapArchive(zip_t* z) {
+ZipArchive* wrapArchive(zip_t* z, ArchiveSource* s) {
   if (z == nullptr) return nullptr;
   ZipArchive* a = new ZipArchive;
   a->z = z;
+  a->source = s;
   return a;
+}
+
+// ---- Where each entry's data lies ----
+// libzip does not tell where an entry's local header is, so the end records
+// and the central directory are read once more here, through the same
+// source (the same checked bytes), and taken only where they agree with
+// what libzip read: the same number of entries, each with the same
+// compressed size and CRC-32.
+
+std::uint64_t le(const unsigned char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+// Reads exactly `size` bytes at `at` through the source, leaving libzip's
+// position as it was.
+bool readArchiveAt(ArchiveSource* s, zip_uint64_t at, unsigned char* data, std::size_t size) {
+  zip_uint64_t kept = s->position;
+  s->position = at;
+  std::size_t done = 0;
+  while (done < size) {
+    zip_int64_t got = readSource(s, data + done, size - done);
+    if (got <= 0) break;
+    done += std::size_t(got);
+  }
+  s->position = kept;
+  return done == size;
+}
+
+// A byte range [start, end) of the archive: an entry's local header, name,
+// extra field and compressed data, or (entry = noEntry) the central
+// directory or the end records.
+struct Span {
+  std::uint64_t start, end, entry;
+};
+const std::uint64_t noEntry = ~std::uint64_t(0);
+
+// The ZIP64 extra field's values for those of *size, *compressed and
+// *offset that are 0xFFFFFFFF in the record; false when it lacks one.
+bool zip64Values(const unsigned char* extra, std::size_t length, std::uint64_t* size,
+                 std::uint64_t* compressed, std::uint64_t* offset) {
+  for (std::size_t at = 0; at + 4 <= length;) {
+    std::size_t fieldLength = std::size_t(le(extra + at + 2, 2));
+    if (le(extra + at, 2) == 0x0001) {
+      const unsigned char* p = extra + at + 4;
+      std::size_t left = std::min(fieldLength, length - at - 4);
+      for (std::uint64_t* value : {size, compressed, offset}) {
+        if (*value != 0xFFFFFFFF) continue;
+        if (left < 8) return false;
+        *value = le(p, 8);
+        p += 8;
+        left -= 8;
+      }
+      return true;
+    }
+    at += 4 + fieldLength;
+  }
+  return *size != 0xFFFFFFFF && *compressed != 0xFFFFFFFF && *offset != 0xFFFFFFFF;
+}
+
+// The entries' spans per the central directory in `cd` (`count` records),
+// each checked against libzip's stat; false where they disagree or a local
+// header cannot be read.
+bool entrySpans(ZipArchive* a, const std::vector<unsigned char>& cd, std::uint64_t count,
+                std::vector<Span>* spans) {
+  std::size_t at = 0;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (cd.size() - at < 46 || le(&cd[at], 4) != 0x02014b50) return false;
+    const unsigned char* r = &cd[at];
+    std::size_t nameLength = std::size_t(le(r + 28, 2)), extraLength = std::size_t(le(r + 30, 2));
+    std::size_t recordLength = 46 + nameLength + extraLength + std::size_t(le(r + 32, 2));
+    if (cd.size() - at < recordLength) return false;
+    std::uint64_t size = le(r + 24, 4), compressed = le(r + 20, 4), offset = le(r + 42, 4);
+    zip_stat_t st;
+    zip_stat_init(&st);
+    unsigned char local[30];
+    if (!zip64Values(r + 46 + nameLength, extraLength, &size, &compressed, &offset) ||
+        zip_stat_index(a->z, i, 0, &st) != 0 || (st.valid & ZIP_STAT_COMP_SIZE) == 0 ||
+        st.comp_size != compressed || (st.valid & ZIP_STAT_CRC) == 0 || st.crc != le(r + 16, 4) ||
+        !readArchiveAt(a->source, offset, local, sizeof local))
+      return false;
+    // libzip finds the data after the local header's own name and extra field.
+    std::uint64_t end = offset + 30 + le(local + 26, 2) + le(local + 28, 2) + compressed;
+    // A span that wraps around reaches past everything else.
+    spans->push_back({offset, end < offset ? ~std::uint64_t(0) : end, i});
+    at += recordLength;
+  }
+  return true;
+}
+
+// The spans of the directory that the end record at `eocd` describes (with
+// its ZIP64 records when a locator precedes it); false where it does not
+// agree with libzip's.
+bool directorySpans(ZipArchive* a, std::uint64_t eocd, std::vector<Span>* spans) {
+  ArchiveSource* s = a->source;
+  unsigned char end[22], locator[20], end64[56];
+  if (!readArchiveAt(s, eocd, end, sizeof end)) return false;
+  std::uint64_t count = le(end + 10, 2), size = le(end + 12, 4), offset = le(end + 16, 4);
+  std::uint64_t tail = eocd;
+  if (eocd >= 20 && readArchiveAt(s, eocd - 20, locator, sizeof locator) &&
+      le(locator, 4) == 0x07064b50) {
+    tail = le(locator + 8, 8);
+    if (!readArchiveAt(s, tail, end64, sizeof end64) || le(end64, 4) != 0x06064b50) return false;
+    count = le(end64 + 32, 8);
+    size = le(end64 + 40, 8);
+    offset = le(end64 + 48, 8);
+  }
+  // No record is longer than its fixed part and three fields of 64 KiB.
+  if (count != entryCount(a) || offset > tail || size > tail - offset ||
+      size / (46 + 3 * 65535) > count)
+    return false;
+  std::vector<unsigned char> cd = std::vector<unsigned char>(std::size_t(size));
+  if (!readArchiveAt(s, offset, cd.data(), cd.size()) || !entrySpans(a, cd, count, spans))
+    return false;
+  spans->push_back({offset, offset + size, noEntry});
+  spans->push_back({tail, s->file.size, noEntry});
+  return true;
+}
+
+// The lowest entry whose span overlaps another span; noEntry when none does.
+std::uint64_t firstOverlap(std::vector<Span> spans) {
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& x, const Span& y) { return x.start < y.start; });
+  std::uint64_t first = noEntry;
+  const Span* reach = nullptr;  // the span that reaches furthest so far
+  for (const Span& span : spans) {
+    if (span.start == span.end) continue;
+    if (reach != nullptr && span.start < reach->end)
+      first = std::min({first, span.entry, reach->entry});
+    if (reach == nullptr || span.end > reach->end) reach = &span;
+  }
+  return first;
 }
 
 }  // namespace
 
-ZipArchive* openArchiveFrom(const InputFile& file) {
+ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests) {
   if (file.handle == -1) return nullptr;
   ArchiveSource* s = new ArchiveSource;
   s->file = file;
-  return wrapArchive(openFromSource(s));
+  s->digests = digests;
+  return wrapArchive(openFromSource(s), s);
 }
 
 ZipArchive* openArchive(const std::string& path) {
@@ -421,7 +604,7 @@ ZipArchive* openArchive(const std::string& path) {
     return nullptr;
   }
   s->owned = true;
-  return wrapArchive(openFromSource(s));
+  return wrapArchive(openFromSource(s), s);
 }
 
 std::uint64_t entryCount(ZipArchive* a) {
@@ -447,7 +630,7 @@ bool entryIsDirectory(ZipArchive* a, std::uint64_t index) {
   const char* stored = zip_get_name(a->z, index, 0);
   if (stored == nullptr) return false;
   std::string name = stored;
-  if (!name.empty() && name.back() == '/') return true;
+  if (!name.empty() && (name.back() == '/' || name.back() == '\\')) return true;
   zip_uint8_t opsys = 0;
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(a->z, index, 0, &opsys, &attributes) != 0) return false;
@@ -504,6 +687,28 @@ bool readEntryText(ZipArchive* a, std::uint64_t index, std::uint64_t limit, std:
   text->clear();
   sink.text = text;
   return decodeEntry(a, index, sink, st);
+}
+
+bool firstOverlappingEntry(ZipArchive* a, std::uint64_t* index) {
+  std::uint64_t count = entryCount(a);
+  if (count == 0) return false;
+  // Every end record libzip may have taken: the signature anywhere in the
+  // last 64 KiB of comment, the end record and a ZIP64 locator.
+  ArchiveSource* s = a->source;
+  std::size_t tailSize = std::size_t(std::min<std::uint64_t>(s->file.size, 65535 + 22 + 20));
+  std::vector<unsigned char> tail(tailSize);
+  std::uint64_t tailAt = s->file.size - tailSize, first = noEntry;
+  bool agreed = false;
+  if (!readArchiveAt(s, tailAt, tail.data(), tailSize)) tailSize = 0;
+  for (std::size_t at = 0; at + 22 <= tailSize; ++at) {
+    if (le(&tail[at], 4) != 0x06054b50) continue;
+    std::vector<Span> spans;
+    if (!directorySpans(a, tailAt + at, &spans)) continue;
+    agreed = true;
+    first = std::min(first, firstOverlap(spans));
+  }
+  *index = agreed ? first : 0;
+  return *index != noEntry;
 }
 
 void closeArchive(ZipArchive* a) {

@@ -20,14 +20,18 @@ struct EntryFacts {
 };
 
 struct InputFile;
+struct ArchiveDigests;
 
 // Opens the archive in the input file `file`, open and left open by the
 // caller until closeArchive: libzip reads the file only through it, and no
 // further than the size recorded when it was opened. nullptr when `file` is
 // not open, is shorter than an end record, its end record or central
 // directory is missing or damaged, or it spans several disks. ZIP64 and
-// empty archives open (an empty file is no archive).
-ZipArchive* openArchiveFrom(const InputFile& file);
+// empty archives open (an empty file is no archive). With `digests` (a
+// signed archive's, kept until closeArchive) every byte handed on is first
+// checked against them, now and in every later operation; a block that
+// reads differently fails that read and sets digests->mismatched.
+ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests = nullptr);
 
 // The same for the file `path`, opened here and closed by closeArchive.
 ZipArchive* openArchive(const std::string& path);
@@ -42,7 +46,7 @@ bool entryName(ZipArchive* z, std::uint64_t index, std::string* name);
 // from code page 437 to UTF-8. False when it cannot be read.
 bool entryRawName(ZipArchive* z, std::uint64_t index, std::string* raw);
 
-// True when the name ends in '/' or the external attributes carry 0x10.
+// True when the name ends in '/' or a backslash, or the external attributes carry 0x10.
 bool entryIsDirectory(ZipArchive* z, std::uint64_t index);
 
 // The entry's size, CRC-32 and time. False when they cannot be read.
@@ -65,6 +69,13 @@ bool extractEntry(ZipArchive* z, std::uint64_t index, const std::string& target,
 // Decodes the entry into *text, checked as extractEntry checks it. False for
 // what extractEntry refuses, an entry larger than `limit` bytes, or damage.
 bool readEntryText(ZipArchive* z, std::uint64_t index, std::uint64_t limit, std::string* text);
+
+// True when some entry's bytes (local header, name, extra field and
+// compressed data) overlap another entry's, the central directory or the end
+// records; then *index is the first such entry in the central directory.
+// Also true, with *index 0, when the central directory as read here does not
+// agree with libzip's or a local header cannot be read.
+bool firstOverlappingEntry(ZipArchive* z, std::uint64_t* index);
 
 // Releases the archive.
 void closeArchive(ZipArchive* z);
