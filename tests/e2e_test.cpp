@@ -685,6 +685,107 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
   removeScratchDir(keys);
 }
 
+// The release list: what release 1.2 owned and 1.10 drops goes (with the
+// directories it leaves empty), never a file that neither list names; an
+// older release, another product's, or (under a key) one without a list is
+// refused before anything is touched; a list that does not parse is too.
+TEST(ReleaseList, DroppedFilesGoOthersStayOlderAndForeignReleasesAreRefused) {
+  std::string keys = makeScratchDir();
+  ASSERT_TRUE(makeKeyPair(keys + "/own"));
+  const std::string oldList =
+      "urun tavonu\nsurum 1.2\ndosya a.txt\ndosya lib/eski.dll\ndosya plug/p.dll\n"
+      "dosya plug/sub/q.dll\n";
+  const Tree installed = {{"a.txt", "a1"},
+                          {"ayar.ini", "the user's"},
+                          {"lib", "<dir>"},
+                          {"lib/eski.dll", "eski"},
+                          {"lib/extra.dll", "extra"},
+                          {"lib/user.dll", "the user's"},
+                          {"plug", "<dir>"},
+                          {"plug/p.dll", "p"},
+                          {"plug/sub", "<dir>"},
+                          {"plug/sub/q.dll", "q"},
+                          {"tavo_updater.liste", oldList}};
+  auto release = [](const std::string& head, const std::string& files) {
+    return std::vector<ZipEntrySpec>{fileEntry("tavo_updater.liste", head + files),
+                                     fileEntry("a.txt", "a2"), fileEntry("lib/yeni.dll", "yeni")};
+  };
+  const std::string newFiles = "dosya a.txt\ndosya lib/yeni.dll\ndosya lib/extra.dll\n";
+  Tree updated = installed;
+  for (const char* gone : {"lib/eski.dll", "plug", "plug/p.dll", "plug/sub", "plug/sub/q.dll"})
+    updated.erase(gone);
+  updated["a.txt"] = "a2";
+  updated["lib/yeni.dll"] = "yeni";
+  updated["tavo_updater.liste"] = "urun tavonu\nsurum 1.10\n" + newFiles;
+  Tree repaired = installed;
+  repaired["a.txt"] = "a2";
+  repaired["lib/yeni.dll"] = "yeni";
+  repaired["tavo_updater.liste"] = "urun tavonu\nsurum 1.2.0\n" + oldList.substr(22);
+  Tree unlisted = installed;
+  unlisted.erase("tavo_updater.liste");
+  unlisted["a.txt"] = "a2";
+  std::vector<ZipEntrySpec> failing = release("urun tavonu\nsurum 1.10\n", newFiles);
+  failing.push_back(fileEntry("z.txt", "broken"));
+  failing.back().crc = 1;
+  struct Case {
+    const char* what;
+    std::vector<ZipEntrySpec> entries;
+    bool keyed;
+    int code;
+    std::string err;
+    Tree after;
+  } cases[] = {
+      {"release 1.10 drops three files", release("urun tavonu\nsurum 1.10\n", newFiles), false, 0,
+       "", updated},
+      {"a failing entry leaves every file", failing, false, 4,
+       "tavo_updater: cikarma hatasi: z.txt\n", installed},
+      {"the same release again", release("urun tavonu\nsurum 1.2.0\n", oldList.substr(22)), false,
+       0, "", repaired},
+      {"an older release", release("urun tavonu\nsurum 1.1.9\n", newFiles), false, 6,
+       "tavo_updater: eski surum: 1.1.9 (kurulu 1.2)\n", installed},
+      {"another product", release("urun baska\nsurum 9\n", newFiles), false, 6,
+       "tavo_updater: baska urun: baska (kurulu tavonu)\n", installed},
+      {"no list under a key",
+       {fileEntry("a.txt", "a2")},
+       true,
+       6,
+       "tavo_updater: liste yok (kurulu 1.2)\n",
+       installed},
+      {"no list and no key: the old list goes", {fileEntry("a.txt", "a2")}, false, 0, "", unlisted},
+      {"a list that does not parse", release("urun tavonu\nsurum 1.10\nsil x\n", ""), false, 4,
+       "tavo_updater: gecersiz liste: sil x\n", installed},
+      {"a list that names ..", release("urun tavonu\nsurum 1.10\n", "dosya ../x\n"), false, 4,
+       "tavo_updater: gecersiz liste: dosya ../x\n", installed},
+  };
+  for (const Case& c : cases) {
+    Tree before = installed;
+    if (c.keyed) before["tavo_updater.pub"] = fileContent(keys + "/own/pub");
+    Scene s = makeScene(before);
+    std::string zip = putArchive(s, buildZipOf(c.entries));
+    ASSERT_TRUE(!c.keyed || signFile(keys + "/own", s.root + "/u.zip"));
+    RunResult r = runUpdater(withOutcome(s, argsFor(s, zip)), s.root);
+    EXPECT_EQ(r.code, c.code) << c.what;
+    EXPECT_EQ(r.out, c.code == 0 ? succeeded : c.code == 4 ? rolledBack : banner) << c.what;
+    EXPECT_EQ(r.err, c.err) << c.what;
+    expectOutcome(s, c.code, c.err, c.err.find("z.txt") != std::string::npos ? "z.txt" : "");
+    Tree after = c.after;
+    if (c.keyed) after["tavo_updater.pub"] = before["tavo_updater.pub"];
+    EXPECT_EQ(treeOf(s.inst), after) << c.what;
+    removeScratchDir(s.root);
+  }
+  // On Windows a name in another letter case is the same file: the archive
+  // still carries it, so it stays.
+  if (e2eConfig().windows) {
+    Scene s = makeScene(installed);
+    std::vector<ZipEntrySpec> entries = release("urun tavonu\nsurum 2\n", newFiles);
+    entries.push_back(fileEntry("LIB/ESKI.DLL", "eski 2"));
+    EXPECT_EQ(runUpdater(argsFor(s, putArchive(s, buildZipOf(entries))), s.root).code, 0);
+    EXPECT_EQ(fileContent(s.inst + "/lib/eski.dll"), "eski 2");
+    removeScratchDir(s.root);
+  }
+  removeScratchDir(keys);
+}
+
 // The publisher's packer, run in the scene's root on its folder "inst".
 RunResult runPacker(const Scene& s, const std::vector<std::string>& args) {
   return runProgram(helperProgram("tavo_paket"), args, s.root);

@@ -103,9 +103,11 @@ bool removeDirectory(const std::string& path);
 // upper case (the file system ignores letter case), on POSIX the name itself.
 std::string nameKey(const std::string& name);
 
-// True when the file `path` can be moved aside now; changes nothing. Windows:
+// True when the file `path` can be put aside now; changes nothing. Windows:
 // it opens for delete access with full sharing (a link at the path is not
-// followed), held files tried again as above; POSIX: it exists, neither it
+// followed), held files tried again as above, and where that is refused, once
+// for reading and writing (a file another process holds open sharing writing
+// but not deletion is copied aside and written in place); POSIX: it exists, neither it
 // nor its directory is immutable or append-only, and this process may write
 // that directory (and, where it is sticky, owns the file or the directory).
 bool canMoveAside(const std::string& path);

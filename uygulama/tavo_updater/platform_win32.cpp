@@ -514,8 +514,14 @@ bool storedName(const std::string& path, std::string* name) {
     // fails only for what would stop the rename: a process that holds the
     // file without delete sharing (tried again as every held file is), or
     // delete access refused. The handle does nothing and is closed at once.
-    HANDLE h =
-        openFile(longPath(path), DELETE, shareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    std::wstring name = longPath(path);
+    HANDLE h = openFile(name, DELETE, shareAll, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+    // A file another process holds open for writing, sharing writing but not
+    // deletion, is copied aside and written in place instead: an open for
+    // reading and writing tells whether that can be done (no second wait).
+    if (h == INVALID_HANDLE_VALUE)
+      h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, shareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);
     return true;
