@@ -200,14 +200,19 @@ Tree stampedTree(const std::string& dir) {
   return tree;
 }
 
-const Tree sweepInstalled = {{"a.txt", "old a"},
-                             {"bin", "<dir>"},
-                             {"bin/lib.dll", patterned(300000, 7)},
-                             {"bin/keep.txt", "untouched"},
-                             {"conf", "<dir>"},
-                             {"conf/settings.ini", "old settings"},
-                             {"retimed.txt", "same bytes"},
-                             {"same.txt", "same bytes"}};
+const Tree sweepInstalled = {
+    {"a.txt", "old a"},
+    {"bin", "<dir>"},
+    {"bin/lib.dll", patterned(300000, 7)},
+    {"bin/keep.txt", "untouched"},
+    {"conf", "<dir>"},
+    {"conf/settings.ini", "old settings"},
+    {"old.dll", "dropped"},
+    {"plug", "<dir>"},
+    {"plug/p.dll", "dropped too"},
+    {"retimed.txt", "same bytes"},
+    {"same.txt", "same bytes"},
+    {"tavo_updater.liste", "urun t\nsurum 1\ndosya old.dll\ndosya plug/p.dll\n"}};
 
 // The time every archive entry carries (2020-01-01 00:00:00, local time),
 // as the updater gives it to the files it writes.
@@ -220,14 +225,15 @@ struct timespec entryTime() {
 }
 
 // Overwritten, new and repeated-name files (a.txt again as "./a.txt"), a
-// directory entry, a file
-// installed with the same bytes and time (same.txt) and one with the same
-// bytes at another time (retimed.txt); `fail` makes the last entry fail its
-// CRC check after it was written over a file.
+// directory entry, a file installed with the same bytes and time (same.txt)
+// and one with the same bytes at another time (retimed.txt), a release list
+// that drops old.dll and plug/p.dll (and so plug); `fail` makes the last
+// entry fail its CRC check after it was written over a file.
 std::vector<ZipEntrySpec> sweepEntries(bool fail) {
   ZipEntrySpec last = fileEntry("conf/settings.ini", "new settings");
   if (fail) last.crc = 1;
   return {dirEntry("docs/"),
+          fileEntry("tavo_updater.liste", "urun t\nsurum 2\ndosya a.txt\n"),
           fileEntry("a.txt", "new a"),
           fileEntry("bin/lib.dll", patterned(500000, 8)),
           fileEntry("n.txt", "n1"),
@@ -251,7 +257,8 @@ const Tree sweepUpdated = {{"a.txt", "newer a"},
                            {"same.txt", "same bytes"},
                            {"sub", "<dir>"},
                            {"sub/deeper", "<dir>"},
-                           {"sub/deeper/x.txt", "deep"}};
+                           {"sub/deeper/x.txt", "deep"},
+                           {"tavo_updater.liste", "urun t\nsurum 2\ndosya a.txt\n"}};
 
 // Scratch names come from one random generator, which is not thread-safe.
 std::string lockedScratchDir() {
