@@ -47,11 +47,12 @@ bool mountSmallDisk(const std::string& dir, const std::string& options) {
   return mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) == 0;
 }
 
-// An update that does not fit on its disk is refused before anything is
-// changed; one that fits with little to spare installs; a disk that runs
-// out anyway (of inodes, which the plan does not count) rolls the run back
-// byte for byte. The old big.bin comes back only if the half-written new
-// files have been deleted first.
+// An update that does not fit on its disk, or that must move aside a file
+// that cannot be moved (immutable), is refused before anything is changed
+// (exit 7, told in the outcome too); one that fits with little to spare
+// installs; a disk that runs out anyway (of inodes, which the plan does not
+// count) rolls the run back byte for byte. The old big.bin comes back only
+// if the half-written new files have been deleted first.
 TEST(DiskFull, AnUpdateIsRefusedWhenItCannotFitAndRolledBackWhenTheDiskRunsOutAnyway) {
   const Tree installed = {{"big.bin", patterned(700000, 1)},
                           {"bin", "<dir>"},
@@ -74,12 +75,15 @@ TEST(DiskFull, AnUpdateIsRefusedWhenItCannotFitAndRolledBackWhenTheDiskRunsOutAn
     int code;
     std::string out, err;
     Tree after;
+    const char* pinned = nullptr;  // made immutable first
   } cases[] = {
       {"does not fit", "size=2m", tooBig, 7, banner,
        "tavo_updater: yetersiz disk alani: %s (3 MiB gerekli, 1 MiB bos)\n", installed},
       {"fits with little to spare", "size=2m", justFits, 0, succeeded, "", fitted},
       {"runs out of inodes", "size=8m,nr_inodes=12", tooBig, 4, rolledBack,
        "tavo_updater: cikarma hatasi: huge.bin\n", installed},
+      {"a file to replace cannot be moved", "size=8m", justFits, 7, banner,
+       "tavo_updater: dosya kullanimda: readme.txt\n", installed, "readme.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -92,8 +96,16 @@ TEST(DiskFull, AnUpdateIsRefusedWhenItCannotFitAndRolledBackWhenTheDiskRunsOutAn
     for (const auto& entry : installed)
       if (entry.second != "<dir>") putFile(disk + "/inst/" + entry.first, entry.second);
     writeBytes(root + "/u.zip", buildZipOf(c.entries));
-    std::string inst = spell(disk + "/inst");
-    RunResult r = runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", inst}, root);
+    std::string inst = spell(disk + "/inst"), pinned = disk + "/inst/" + (c.pinned ? c.pinned : "");
+    if (c.pinned && std::system(("chattr +i '" + pinned + "' 2>/dev/null").c_str()) != 0) {
+      umount2(disk.c_str(), MNT_DETACH);
+      removeScratchDir(root);
+      continue;  // tmpfs without immutable files
+    }
+    RunResult r = runUpdater(
+        {"--zip", spell(root + "/u.zip"), "--hedef", inst, "--sonuc", root + "/sonuc.json"}, root);
+    if (c.pinned) std::system(("chattr -i '" + pinned + "'").c_str());
+    EXPECT_EQ(fileContent(root + "/sonuc.json").rfind("{\"kod\":" + std::to_string(c.code), 0), 0u);
     EXPECT_EQ(r.code, c.code);
     EXPECT_EQ(r.out, c.out);
     std::string err = c.err;
