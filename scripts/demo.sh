@@ -5,7 +5,9 @@
 # Second act: an update killed half-way; the application, started again,
 # has the updater put version 1 back byte for byte, then updates. Third act:
 # an installation that holds the publisher's key refuses an archive changed
-# after its signing and takes the signed one. Each time the application
+# after its signing and takes the signed one. Fourth act: releases packed
+# with their lists; one that drops a file removes it and keeps the user's own
+# file, and an older signed release is refused. Each time the application
 # comes back it says what the update did, from the updater's outcome file.
 set -eu
 cd "$(dirname "$0")/.."
@@ -107,11 +109,11 @@ snapshot() {
 }
 snapshot > "$root/surum1.txt"
 journal="$inst/_guncelleme_yedek/_gunluk.tvj"
-echo "== act 2: an update of 60 MB, killed a moment after its plan is in the journal"
+echo "== act 2: an update of 60 MB, killed a moment after it has moved its first file aside"
 "$inst/tavo_updater" --zip "$root/guncelleme2.zip" --hedef "$inst" > "$root/output2.txt" 2>&1 &
 pid=$!
 i=0
-until [ "$(stat -c %s "$journal" 2>/dev/null || echo 0)" -ge 150 ]; do
+until [ -e "$inst/_guncelleme_yedek/surum.txt" ]; do
   i=$((i + 1))
   [ $i -le 3000 ] || { echo "demo: no journal appeared" >&2; exit 1; }
   sleep 0.01
@@ -180,6 +182,52 @@ wait_for_start 3 2
 sed 's/^/  /' "$root/output6.txt"
 told_in "$root/output6.txt" "tamam"
 [ ! -e "$inst/arka_kapi.dll" ] && [ ! -e "$inst/_guncelleme_yedek" ] || { echo "demo: act 3 left files" >&2; exit 1; }
+
+# ---- Act 4: a release list drops a file; an older release is refused ----
+# The publisher packs each release with tavo_paket (its list names every
+# file it owns) and signs it.
+inst="$root/Tavonu4"
+mkdir -p "$inst" "$root/surum2/lib" "$root/surum3/lib"
+cp build/native/tavonu build/native/tavo_updater "$inst/"
+cp "$keys/tavonu.pub" "$inst/tavo_updater.pub"
+echo 1 > "$inst/surum.txt"
+echo 2 > "$root/surum2/surum.txt"
+echo "cekirdek 2" > "$root/surum2/lib/cekirdek.dll"
+echo "yeni kutuphane" > "$root/surum2/lib/yeni.dll"
+echo 3 > "$root/surum3/surum.txt"
+echo "cekirdek 3" > "$root/surum3/lib/cekirdek.dll"
+for v in 2 3; do
+  build/native/tavo_paket --kaynak "$root/surum$v" --zip "$root/tavonu-$v.zip" --urun tavonu \
+    --surum "$v.0" >/dev/null
+  minisign -S -s "$keys/tavonu.key" -m "$root/tavonu-$v.zip" >/dev/null
+done
+# run_update ZIP: the updater as the application starts it; prints its exit code.
+run_update() {
+  code=0
+  "$inst/tavo_updater" --zip "$1" --hedef "$inst" --sonuc "$root/sonuc4.json" \
+    > "$root/output7.txt" 2>&1 || code=$?
+  sed 's/^/  /' "$root/output7.txt"
+  echo "  exit code $code"
+}
+echo "== act 4: release 2.0, packed with its list and signed"
+run_update "$root/tavonu-2.zip"
+[ "$code" -eq 0 ] && [ -f "$inst/lib/yeni.dll" ] || { echo "demo: release 2.0 did not install" >&2; exit 1; }
+echo "kendi eklentim" > "$inst/lib/kullanici.dll"
+echo "== the user adds lib/kullanici.dll; release 3.0 no longer ships lib/yeni.dll"
+run_update "$root/tavonu-3.zip"
+show
+[ "$code" -eq 0 ] || { echo "demo: release 3.0 did not install" >&2; exit 1; }
+[ ! -e "$inst/lib/yeni.dll" ] || { echo "demo: the dropped lib/yeni.dll stayed" >&2; exit 1; }
+[ -f "$inst/lib/kullanici.dll" ] || { echo "demo: the user's own file went" >&2; exit 1; }
+snapshot > "$root/surum3.txt"
+echo "== release 2.0, signed by the publisher, handed over again"
+run_update "$root/tavonu-2.zip"
+[ "$code" -eq 6 ] || { echo "demo: the older release was not refused with 6" >&2; exit 1; }
+grep -q "^tavo_updater: eski surum: 2.0 (kurulu 3.0)$" "$root/output7.txt" ||
+  { echo "demo: no refusal line" >&2; exit 1; }
+snapshot | cmp -s - "$root/surum3.txt" || { echo "demo: the refused release changed files" >&2; exit 1; }
+echo "== refused: the installation stays at release 3.0"
 echo "== demo passed: version 2 after an update, version 1 back after a kill, then version 2;"
-echo "   a changed archive refused, the signed one installed"
+echo "   a changed archive refused, the signed one installed; a dropped file removed, the"
+echo "   user's own file kept, an older signed release refused"
 exit 0
