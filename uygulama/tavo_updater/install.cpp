@@ -98,6 +98,9 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
   std::string t = joinPath(p->hedef, name);
   makeDirectoriesFor(t, p->hedef.size() + 1, p);
   Changes& changes = p->gunluk->changes;
+  // The entry's size and time, read again where they are needed.
+  EntryFacts facts;
+  bool factsKnown = (e.identical || e.shared) && e.factsKnown && entryFacts(z, e.index, &facts);
   PathInfo now = e.before;
   if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;
@@ -105,8 +108,8 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
     // Identical (found by the plan, or now for a file that several entries
     // write): nothing is written, the time at most.
     if (e.identical ||
-        (e.shared && e.factsKnown && now.size == e.facts.size && entryMatchesFile(z, e.index, t))) {
-      if (!(now.modified == e.facts.modified) && setFileTimes(t, e.facts.modified))
+        (e.shared && factsKnown && now.size == facts.size && entryMatchesFile(z, e.index, t))) {
+      if (!(now.modified == facts.modified) && setFileTimes(t, facts.modified))
         changes.zamanlar.push_back({t, now.modified});
       ++p->sonuc->counts.identical;
       return true;
@@ -260,13 +263,13 @@ Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk,
   gunluk->path = journalPath(to.yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
-  if (!plan.records.empty() && (!writePlan(gunluk, plan.records) || !syncDirectory(to.hedef))) {
+  if (plan.records.count > 0 && (!writePlan(gunluk, plan.records) || !syncDirectory(to.hedef))) {
     // Not the entry's fault: the outcome names no entry.
     sayWith(stderr, errJournal, firstChanged(z, plan), &sonuc->messages);
     return Installed::failed;
   }
   // The records are on the disk; the run needs them no more.
-  std::vector<JournalRecord>().swap(plan.records);
+  std::string().swap(plan.records.bytes);
   for (const PlannedEntry& e : plan.entries)
     if (!runEntry(z, e, &progress)) return Installed::failed;
   return removeDropped(plan, &progress) ? Installed::done : Installed::failed;

@@ -149,10 +149,14 @@ std::string fileMark(const PathInfo& info) {
   return info.identity.substr(info.identity.find(':') + 1) + "/" + std::to_string(info.size);
 }
 
-bool writePlan(Journal* journal, const std::vector<JournalRecord>& records) {
+void addRecord(PlanRecords* records, const JournalRecord& record) {
+  records->bytes += encodeRecord(record);
+  ++records->count;
+}
+
+bool writePlan(Journal* journal, const PlanRecords& records) {
   std::string bytes =
-      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.size()), 0}, ""});
-  for (const JournalRecord& record : records) bytes += encodeRecord(record);
+      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.count), 0}, ""}) + records.bytes;
   journal->file = createOutputFile(journal->path);
   return journal->file != invalidHandle && appendRecords(journal, bytes) &&
          syncDirectory(parentOf(journal->path));

@@ -9,6 +9,7 @@
 #ifndef TAVO_UPDATER_JOURNAL_H
 #define TAVO_UPDATER_JOURNAL_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -100,10 +101,20 @@ std::string encodeRecord(const JournalRecord& record);
 // of an unknown kind or fails its check; the rest is ignored.
 JournalContent decodeJournal(const std::string& bytes);
 
+// A plan's records as the journal keeps them, encoded one after another
+// (a plan of many small files stays small in memory).
+struct PlanRecords {
+  std::string bytes;
+  std::uint32_t count = 0;
+};
+
+// Appends `record` to *records.
+void addRecord(PlanRecords* records, const JournalRecord& record);
+
 // Creates the journal file `journal->path` with the plan (a header and
 // `records`) and forces it, with its name, to the disk. True when it is
 // there.
-bool writePlan(Journal* journal, const std::vector<JournalRecord>& records);
+bool writePlan(Journal* journal, const PlanRecords& records);
 
 // Appends the record of a copied backup of `name` with the copy's `mark`
 // and forces it to the disk. True when it is there.

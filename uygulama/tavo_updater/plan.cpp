@@ -57,11 +57,12 @@ std::string volumeAbove(const Plan& plan, const std::string& path) {
 // Adds what entry `e` writes on each file system: its new content where it
 // is not identical, and a copy of the old file on the backup's file system
 // where the old file cannot be moved there.
-void countNeeds(const PlannedEntry& e, const std::string& target, Plan* plan) {
+void countNeeds(const PlannedEntry& e, const EntryFacts& facts, const std::string& target,
+                Plan* plan) {
   if (e.identical) return;
   std::string volume =
       e.before.kind == PathKind::file ? volumeOf(e.before.identity) : volumeAbove(*plan, target);
-  if (e.factsKnown) plan->needs[volume] += onDisk(e.facts.size);
+  if (e.factsKnown) plan->needs[volume] += onDisk(facts.size);
   if (e.before.kind == PathKind::file && volume != plan->backupVolume)
     plan->needs[plan->backupVolume] += onDisk(e.before.size);
 }
@@ -96,18 +97,17 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
 // existing file is known by its identity, a new one by its clean name). An
 // identical file keeps its content and may only get the entry's time; the
 // install pass decides for a file that several entries write.
-void recordFile(const PlannedEntry& e, const std::string& name, std::set<std::string>* recorded,
-                Plan* plan) {
+void recordFile(const PlannedEntry& e, const EntryFacts& facts, const std::string& name,
+                std::set<std::string>* recorded, Plan* plan) {
   bool exists = e.before.kind == PathKind::file;
   if (!recorded->insert(exists ? "=" + e.before.identity : name).second) return;
-  bool sameSize = e.factsKnown && e.before.size == e.facts.size;
+  bool sameSize = e.factsKnown && e.before.size == facts.size;
   if (e.before.kind == PathKind::missing)
-    plan->records.push_back({journalCreated, name, FileTime(), ""});
+    addRecord(&plan->records, {journalCreated, name, FileTime(), ""});
   if (exists && !e.identical)
-    plan->records.push_back({journalMovedAside, name, FileTime(), fileMark(e.before)});
-  if (exists &&
-      ((e.shared && sameSize) || (e.identical && !(e.before.modified == e.facts.modified))))
-    plan->records.push_back({journalRetimed, name, e.before.modified, ""});
+    addRecord(&plan->records, {journalMovedAside, name, FileTime(), fileMark(e.before)});
+  if (exists && ((e.shared && sameSize) || (e.identical && !(e.before.modified == facts.modified))))
+    addRecord(&plan->records, {journalRetimed, name, e.before.modified, ""});
 }
 
 // A backup place that holds a superseded file (from a backup directory that
@@ -156,7 +156,8 @@ bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedek
     e->step = Step::noBackupPlace;
   } else {
     e->step = Step::file;
-    e->factsKnown = entryFacts(z, e->index, &e->facts);
+    EntryFacts facts;
+    e->factsKnown = entryFacts(z, e->index, &facts);
   }
   return !stopsRun(e->step);
 }
@@ -166,7 +167,7 @@ bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedek
 void recordVolumes(const std::string& hedef, Plan* plan) {
   for (const auto& volume : plan->volumes) {
     std::string dir = volume.second == hedef ? "" : cleanName(volume.second.substr(hedef.size()));
-    plan->records.push_back({journalVolume, dir, FileTime(), ""});
+    addRecord(&plan->records, {journalVolume, dir, FileTime(), ""});
   }
 }
 
@@ -191,14 +192,17 @@ bool compareAndRecord(ZipArchive* z, const std::string& hedef, std::set<std::str
   for (PlannedEntry& e : plan->entries) {
     if (e.step != Step::file || !entryName(z, e.index, &name)) continue;
     std::string target = joinPath(hedef, name);
+    // Read again from the archive's directory: not kept for every entry.
+    EntryFacts facts;
+    if (e.factsKnown) entryFacts(z, e.index, &facts);
     e.identical = e.before.kind == PathKind::file && !e.shared && e.factsKnown &&
-                  e.before.size == e.facts.size && entryMatchesFile(z, e.index, target);
+                  e.before.size == facts.size && entryMatchesFile(z, e.index, target);
     if (e.before.kind == PathKind::file && !e.identical && !canMoveAside(target)) {
       plan->held = name;
       return false;
     }
-    recordFile(e, cleanName(name), recorded, plan);
-    countNeeds(e, target, plan);
+    recordFile(e, facts, cleanName(name), recorded, plan);
+    countNeeds(e, facts, target, plan);
   }
   return true;
 }
@@ -237,7 +241,7 @@ bool planRemovals(const Installation& to, const Dropping& dropping, const std::s
       plan->held = name;
       return false;
     }
-    plan->records.push_back({journalMovedAside, name, FileTime(), fileMark(r.before)});
+    addRecord(&plan->records, {journalMovedAside, name, FileTime(), fileMark(r.before)});
     if (volumeOf(r.before.identity) != plan->backupVolume)
       plan->needs[plan->backupVolume] += onDisk(r.before.size);
     plan->removals.push_back(r);
@@ -249,18 +253,15 @@ bool planRemovals(const Installation& to, const Dropping& dropping, const std::s
   for (const std::string& dir : dropping.dirs)
     if (above.count(dir)) {
       plan->emptiedDirs.push_back(dir);
-      plan->records.push_back({journalRemovedDir, dir, FileTime(), ""});
+      addRecord(&plan->records, {journalRemovedDir, dir, FileTime(), ""});
     }
   return true;
 }
 
-// The journal's own room: each record's name and mark, and a few bytes
-// around them.
+// The journal's own room: its records so far, and room for its header and
+// the records of the file systems.
 void countJournal(Plan* plan) {
-  std::uint64_t journal = 0;
-  for (const JournalRecord& record : plan->records)
-    journal += 32 + record.name.size() + record.mark.size();
-  plan->needs[plan->backupVolume] += onDisk(journal);
+  plan->needs[plan->backupVolume] += onDisk(plan->records.bytes.size() + 4096);
 }
 
 }  // namespace
@@ -299,7 +300,7 @@ void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping
       !planRemovals(to, dropping, backupIdentity, &recorded, plan))
     return;
   countJournal(plan);
-  if (!plan->records.empty()) recordVolumes(hedef, plan);
+  if (plan->records.count > 0) recordVolumes(hedef, plan);
 }
 
 bool roomEverywhere(const Plan& plan, std::string* directory, std::uint64_t* needed,

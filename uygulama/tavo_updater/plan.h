@@ -37,8 +37,7 @@ bool stopsRun(Step step);
 struct PlannedEntry {
   std::uint64_t index = 0;
   Step step = Step::skip;
-  EntryFacts facts;         // file entries
-  bool factsKnown = false;  // false: the extraction refuses the entry
+  bool factsKnown = false;  // its size, CRC-32 and time can be read (entryFacts)
   PathInfo before;          // the target as it was
   bool shared = false;      // another entry's target was the same file
   bool identical = false;   // the target holds the entry's bytes (not shared)
@@ -70,7 +69,7 @@ enum class DirState { missing, present, blocked };
 
 struct Plan {
   std::vector<PlannedEntry> entries;  // up to the first that stops the run
-  std::vector<JournalRecord> records;
+  PlanRecords records;
   std::map<std::string, DirState> directories;
   std::map<std::string, std::string> volumes;           // file system -> a directory on it
   std::map<std::string, std::uint64_t> needs;           // file system -> bytes the run writes there
