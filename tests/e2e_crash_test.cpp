@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "constants.h"
 #include "e2e_support.h"
 #include "scratch.h"
 #include "zip_builder.h"
@@ -28,8 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string rolledBack =
-    "Tavonu guncelleme kuruluyor...\nHata \xE2\x80\x94 geri aliniyor (rollback)...\n";
+const std::string rolledBack = std::string(sayBanner) + sayRollingBack;
 
 std::string patterned(std::size_t n, unsigned seed) {
   std::string s(n, '\0');
@@ -78,12 +78,12 @@ TEST(DiskFull, AnUpdateIsRefusedWhenItCannotFitAndRolledBackWhenTheDiskRunsOutAn
     const char* pinned = nullptr;  // made immutable first
   } cases[] = {
       {"does not fit", "size=2m", tooBig, 7, banner,
-       "tavo_updater: yetersiz disk alani: %s (3 MiB gerekli, 1 MiB bos)\n", installed},
+       lineWith(errNoSpace, "%s (3 MiB gerekli, 1 MiB bos)"), installed},
       {"fits with little to spare", "size=2m", justFits, 0, succeeded, "", fitted},
       {"runs out of inodes", "size=8m,nr_inodes=12", tooBig, 4, rolledBack,
-       "tavo_updater: cikarma hatasi: huge.bin\n", installed},
+       lineWith(errExtraction, "huge.bin"), installed},
       {"a file to replace cannot be moved", "size=8m", justFits, 7, banner,
-       "tavo_updater: dosya kullanimda: readme.txt\n", installed, "readme.txt"},
+       lineWith(errHeld, "readme.txt"), installed, "readme.txt"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -182,7 +182,7 @@ TEST(Killed, OldContentSurvivesInPlaceOrInTheBackupAndARecoveryPutsItBack) {
     // A recovery puts every file back in place. A backup directory without
     // its journal (killed while it was being removed) is garbage it leaves.
     EXPECT_EQ(runUpdater({"--kurtar", spell(inst)}, root).code, 0);
-    EXPECT_FALSE(fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"));
+    EXPECT_FALSE(fs::exists(inst + "/" + backupDirName + "/" + journalFileName));
     Tree after = treeOf(inst);
     for (auto it = after.begin(); it != after.end();) {
       bool garbage = it->second == "<dir>" || it->first.rfind("_guncelleme_yedek/", 0) == 0;
@@ -340,7 +340,9 @@ struct SweepScene {
     EXPECT_TRUE(json == "<missing>" || wholeOutcome(json)) << "killed at " << k << ": " << json;
     return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
   }
-  bool journalLeft() const { return fs::exists(inst + "/_guncelleme_yedek/_gunluk.tvj"); }
+  bool journalLeft() const {
+    return fs::exists(inst + "/" + backupDirName + "/" + journalFileName);
+  }
 };
 
 // The last k at which a kill of the failing update leaves its journal.
@@ -360,7 +362,7 @@ void expectRecovered(const SweepScene& s, bool fail, const std::string& what) {
   bool journal = s.journalLeft();
   RunResult r = runUpdater(s.args(), s.root);
   std::string result = (fail ? rolledBack : succeeded).substr(banner.size());
-  EXPECT_EQ(r.out, banner + (journal ? "Yarim kalan guncelleme geri aliniyor...\n" : "") + result);
+  EXPECT_EQ(r.out, banner + (journal ? sayRecovering : "") + result);
   EXPECT_EQ(r.code, fail ? 4 : 0) << r.err;
   std::string json = fileContent(s.sonuc);
   EXPECT_TRUE(wholeOutcome(json) && json.rfind("{\"kod\":" + std::to_string(r.code) + ",", 0) == 0)
@@ -443,7 +445,7 @@ TEST(KillSweep, ASupersededFileAtABackupPathIsNeverPutBack) {
     Tree current = treeOf(s.inst);
     r = runUpdater(s.args(), s.root);
     EXPECT_EQ(r.code, 4);
-    EXPECT_EQ(r.err, "tavo_updater: yedek alinamadi: a.txt\n");
+    EXPECT_EQ(r.err, lineWith(errNoBackup, "a.txt"));
     EXPECT_EQ(treeOf(s.inst), current) << "changed before it stopped";
     std::system(("chattr -i '" + leftover + "'").c_str());
     return true;

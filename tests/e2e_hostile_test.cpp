@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "constants.h"
 #include "e2e_support.h"
 #include "scratch.h"
 #include "zip_builder.h"
@@ -14,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string cannotOpen = "tavo_updater: zip acilamadi\n";
+const std::string cannotOpen = errCannotOpen;
 
 const Tree installed = {
     {"a.txt", "old a"},        {"bin", "<dir>"},  {"bin/lib.dll", "old lib"},
@@ -30,10 +31,10 @@ struct Expect {
 };
 
 Expect invalidName(const std::string& name, const Tree& createdDirs = {}) {
-  return {4, "tavo_updater: gecersiz girdi adi: " + name + "\n", createdDirs};
+  return {4, lineWith(errInvalidName, name), createdDirs};
 }
 Expect extractionFails(const std::string& name, const Tree& createdDirs = {}) {
-  return {4, "tavo_updater: cikarma hatasi: " + name + "\n", createdDirs};
+  return {4, lineWith(errExtraction, name), createdDirs};
 }
 Expect notOpened() { return {3, cannotOpen, {{"_guncelleme_yedek", "<dir>"}}}; }
 Expect installs(const Tree& added) { return {0, "", added}; }
@@ -360,7 +361,7 @@ TEST(Hostile, ALinkToTheBackupDirectoryIsRefused) {
   RunResult r =
       runUpdater({"--zip", spell(root + "/u.zip"), "--hedef", spell(root + "/inst")}, root);
   EXPECT_EQ(r.code, 4);
-  EXPECT_EQ(r.err, "tavo_updater: gecersiz girdi adi: alias/a.txt\n");
+  EXPECT_EQ(r.err, lineWith(errInvalidName, "alias/a.txt"));
   EXPECT_EQ(fileContent(root + "/inst/a.txt"), "old a");
   removeScratchDir(root);
 }

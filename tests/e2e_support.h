@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "constants.h"
+
 // A file tree as treeOf() gives it.
 typedef std::map<std::string, std::string> Tree;
 
 // What the updater prints on standard output for each outcome.
-inline const std::string banner = "Tavonu guncelleme kuruluyor...\n";
-inline const std::string succeeded = banner + "Guncelleme tamam.\n";
-inline const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
+inline const std::string banner = sayBanner;
+inline const std::string succeeded = banner + sayDone;
+inline const std::string rolledBack = banner + sayRollingBack;
 
 struct E2eConfig {
   std::string updater;              // host path of the updater executable

@@ -13,6 +13,7 @@
 #include <regex>
 #include <thread>
 
+#include "constants.h"
 #include "e2e_support.h"
 #include "scratch.h"
 #include "zip_builder.h"
@@ -21,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string badArguments = "tavo_updater: eksik/gecersiz arguman\n";
+const std::string badArguments = errBadArguments;
 
 // A scratch directory with an installation "inst" in it.
 struct Scene {
@@ -189,7 +190,7 @@ TEST(OpenFailure, LeavesTheEmptyBackupDirectoryAndStartsNothing) {
     EXPECT_EQ(r.code, 3);
     expectOutcome(s, 3, r.err, "");
     EXPECT_EQ(r.out, banner);
-    EXPECT_EQ(r.err, "tavo_updater: zip acilamadi\n");
+    EXPECT_EQ(r.err, errCannotOpen);
     EXPECT_EQ(treeOf(s.inst), (Tree{{"_guncelleme_yedek", "<dir>"}}));
     EXPECT_TRUE(notLaunched(s));
     removeScratchDir(s.root);
@@ -339,7 +340,7 @@ TEST(Rollback, AFailingEntryPutsEverythingBack) {
   broken.crc = 1;
   entries.insert(entries.begin() + 6, broken);
   entries.push_back(fileEntry("later.txt", "never"));
-  expectRolledBack(entries, "tavo_updater: cikarma hatasi: bin/lib.dll\n",
+  expectRolledBack(entries, lineWith(errExtraction, "bin/lib.dll"),
                    {{"docs", "<dir>"}, {"sub", "<dir>"}, {"sub/deeper", "<dir>"}});
 }
 
@@ -359,7 +360,7 @@ TEST(Rollback, EntriesThatCannotBeWrittenFailTheRun) {
   };
   for (const Case& c : cases)
     expectRolledBack({fileEntry("a.txt", "new a"), fileEntry("n.txt", "n"), c.entry},
-                     "tavo_updater: cikarma hatasi: " + c.name + "\n");
+                     lineWith(errExtraction, c.name));
 }
 
 TEST(Rollback, UnsafeNamesAreNeverWritten) {
@@ -383,7 +384,7 @@ TEST(Rollback, UnsafeNamesAreNeverWritten) {
     ZipEntrySpec evil = fileEntry(name, "evil");
     evil.flags = 0x800;  // kept byte for byte, not read as CP437
     expectRolledBack({fileEntry("a.txt", "new a"), evil, fileEntry("later.txt", "never")},
-                     std::string("tavo_updater: gecersiz girdi adi: ") + name + "\n");
+                     lineWith(errInvalidName, name));
   }
 }
 
@@ -392,7 +393,7 @@ TEST(Rollback, ARepeatedNameRestoresTheContentFromBeforeTheRun) {
   broken.crc = 1;
   expectRolledBack({fileEntry("a.txt", "v2"), fileEntry("a.txt", "v3"), fileEntry("n.txt", "n1"),
                     fileEntry("n.txt", "n2"), broken},
-                   "tavo_updater: cikarma hatasi: z.txt\n");
+                   lineWith(errExtraction, "z.txt"));
 
   Scene s = makeScene(installed);
   std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "v2"), fileEntry("a.txt", "v3"),
@@ -418,7 +419,7 @@ TEST(Rollback, ABackupDirectoryWithoutJournalIsRemovedNeverPutBack) {
   RunResult r = runUpdater(argsFor(s, zip), s.root);
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
-  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: later.txt\n");
+  EXPECT_EQ(r.err, lineWith(errExtraction, "later.txt"));
   EXPECT_EQ(treeOf(s.inst), installed);
   removeScratchDir(s.root);
 }
@@ -487,8 +488,8 @@ TEST(HostWait, WaitsForALiveHostThenPauses) {
   removeScratchDir(s.root);
 }
 
-const std::string busy = "tavo_updater: baska bir guncelleme calisiyor\n";
-const std::string recovering = "Yarim kalan guncelleme geri aliniyor...\n";
+const std::string busy = errBusy;
+const std::string recovering = sayRecovering;
 
 // The tree without the directories, which runs may leave behind.
 Tree filesOf(const std::string& dir) {
@@ -556,7 +557,7 @@ TEST(Killed, KurtarPutsTheInstallationBackAndTheNextUpdateIsWhole) {
   int killedWithJournal = 0;
   for (std::size_t records : {1, 10, 30, 60}) {
     Scene s = makeScene(big);
-    std::string journal = s.inst + "/_guncelleme_yedek/_gunluk.tvj";
+    std::string journal = s.inst + "/" + backupDirName + "/" + journalFileName;
     int pid = startUpdater(argsFor(s, putArchive(s, buildZipOf(failing))), s.root);
     // A record for a name of 11 or 6 bytes takes 20 or 15 bytes.
     for (double start = monotonicSeconds(); monotonicSeconds() - start < 60; usleep(1000)) {
@@ -661,9 +662,9 @@ TEST(Signature, OnlyTheInstallationsKeyLetsAnUpdateIn) {
     args.insert(args.end(), {"--exe", spell(recorder)});
     RunResult r = runUpdater(args, s.root);
     EXPECT_EQ(r.code, c.code) << c.what;
-    expectOutcome(s, c.code, c.code == 0 ? "" : "tavo_updater: imza dogrulanamadi\n", "");
+    expectOutcome(s, c.code, c.code == 0 ? "" : errSignature, "");
     EXPECT_EQ(r.out, c.code == 0 ? succeeded : banner) << c.what;
-    EXPECT_EQ(r.err, c.code == 0 ? "" : "tavo_updater: imza dogrulanamadi\n") << c.what;
+    EXPECT_EQ(r.err, c.code == 0 ? "" : errSignature) << c.what;
     before["a.txt"] = c.code == 0 ? "new a" : "old a";
     EXPECT_EQ(treeOf(s.inst), before) << c.what;
     EXPECT_EQ(launchRecord(s), expectedRecord(spell(recorder), spell(s.inst))) << c.what;
@@ -737,25 +738,25 @@ TEST(ReleaseList, DroppedFilesGoOthersStayOlderAndForeignReleasesAreRefused) {
   } cases[] = {
       {"release 1.10 drops three files", release("urun tavonu\nsurum 1.10\n", newFiles), false, 0,
        "", updated},
-      {"a failing entry leaves every file", failing, false, 4,
-       "tavo_updater: cikarma hatasi: z.txt\n", installed},
+      {"a failing entry leaves every file", failing, false, 4, lineWith(errExtraction, "z.txt"),
+       installed},
       {"the same release again", release("urun tavonu\nsurum 1.2.0\n", oldList.substr(22)), false,
        0, "", repaired},
       {"an older release", release("urun tavonu\nsurum 1.1.9\n", newFiles), false, 6,
-       "tavo_updater: eski surum: 1.1.9 (kurulu 1.2)\n", installed},
+       lineWith(errOlderRelease, "1.1.9 (kurulu 1.2)"), installed},
       {"another product", release("urun baska\nsurum 9\n", newFiles), false, 6,
-       "tavo_updater: baska urun: baska (kurulu tavonu)\n", installed},
+       lineWith(errOtherProduct, "baska (kurulu tavonu)"), installed},
       {"no list under a key",
        {fileEntry("a.txt", "a2")},
        true,
        6,
-       "tavo_updater: liste yok (kurulu 1.2)\n",
+       lineWith(errNoList, "1.2"),
        installed},
       {"no list and no key: the old list goes", {fileEntry("a.txt", "a2")}, false, 0, "", unlisted},
       {"a list that does not parse", release("urun tavonu\nsurum 1.10\nsil x\n", ""), false, 4,
-       "tavo_updater: gecersiz liste: sil x\n", installed},
+       lineWith(errInvalidList, "sil x"), installed},
       {"a list that names ..", release("urun tavonu\nsurum 1.10\n", "dosya ../x\n"), false, 4,
-       "tavo_updater: gecersiz liste: dosya ../x\n", installed},
+       lineWith(errInvalidList, "dosya ../x"), installed},
   };
   for (const Case& c : cases) {
     Tree before = installed;

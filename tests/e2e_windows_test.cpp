@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "constants.h"
 #include "e2e_support.h"
 #include "scratch.h"
 #include "zip_builder.h"
@@ -115,7 +116,7 @@ TEST_F(WindowsOnly, AHiddenFileIsBackedUpAndRestored) {
   RunResult r = update(s, {fileEntry("gizli.txt", "new hidden"), brokenEntry("z.txt")});
   EXPECT_EQ(r.code, 4);
   EXPECT_EQ(r.out, rolledBack);
-  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: z.txt\n");
+  EXPECT_EQ(r.err, lineWith(errExtraction, "z.txt"));
   EXPECT_EQ(treeOf(s.inst), (Tree{{"gizli.txt", "old hidden"}}));
 }
 
@@ -127,7 +128,7 @@ TEST_F(WindowsOnly, NamesDifferingInCaseShareOneBackup) {
   RunResult r = update(s, {fileEntry("Veri.txt", "one"), fileEntry("VERI.TXT", "two"),
                            fileEntry("veri.txt", "three"), brokenEntry("z.txt")});
   EXPECT_EQ(r.code, 4);
-  EXPECT_EQ(r.err, "tavo_updater: cikarma hatasi: z.txt\n");
+  EXPECT_EQ(r.err, lineWith(errExtraction, "z.txt"));
   EXPECT_EQ(treeOf(s.inst), (Tree{{"Veri.txt", "before"}}));
 
   RunResult ok = update(s, {fileEntry("Veri.txt", "one"), fileEntry("VERI.TXT", "two")});
@@ -213,7 +214,7 @@ TEST_F(WindowsOnly, LongPathsAreInstalledAndRestored) {
           expected[prefix + "n.txt"] = "new n";
         }
         EXPECT_EQ(r.code, fails ? 4 : 0) << label;
-        EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
+        EXPECT_EQ(r.err, fails ? lineWith(errExtraction, "z.txt") : "") << label;
         EXPECT_EQ(treeOf(s.inst), expected) << label;
       }
     }
@@ -234,8 +235,8 @@ TEST_F(WindowsOnly, AFileHeldByAnotherProcessIsWaitedForThenFailsTheRun) {
   const Case cases[] = {{"rw", -1, ""},
                         {"none", 300, ""},
                         {"none", 1000, ""},
-                        {"none", 10000, "tavo_updater: dosya kullanimda: a.txt\n"},
-                        {"r", -1, "tavo_updater: dosya kullanimda: a.txt\n"}};
+                        {"none", 10000, lineWith(errHeld, "a.txt")},
+                        {"r", -1, lineWith(errHeld, "a.txt")}};
   const Tree installed = {{"a.txt", "old a"}, {"keep.txt", "untouched"}};
   for (const Case& c : cases) {
     std::string label = std::string(c.share) + " " + std::to_string(c.holdMs);
@@ -326,7 +327,7 @@ TEST_F(WindowsOnly, ARunningProgramIsMovedAsideAndReplaced) {
   EXPECT_EQ(r.out, succeeded);
   EXPECT_EQ(fileContent(s.inst + "/bin/app.exe"), "new program");
   EXPECT_EQ(fileContent(s.inst + "/new.txt"), "new");
-  EXPECT_FALSE(fs::exists(s.inst + "/_guncelleme_yedek/_gunluk.tvj"));
+  EXPECT_FALSE(fs::exists(s.inst + "/" + backupDirName + "/" + journalFileName));
   // The old program is left in the backup, still running. An update killed
   // once it has moved the current program aside is undone to the current
   // program, never to the superseded one.
@@ -351,7 +352,7 @@ TEST_F(WindowsOnly, ShortNamesOfTheBackupDirectoryAreRefused) {
     RunResult r =
         update(s, {fileEntry("a.txt", "new a"), fileEntry(alias, "foreign"), brokenEntry("z.txt")});
     EXPECT_EQ(r.code, 4) << alias;
-    EXPECT_EQ(r.err, "tavo_updater: gecersiz girdi adi: " + std::string(alias) + "\n");
+    EXPECT_EQ(r.err, lineWith(errInvalidName, alias));
     EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", "old a"}})) << alias;
   }
 }
@@ -428,7 +429,7 @@ TEST(BothTargets, ReadOnlyAndHardLinkedTargetsAreReplacedNotWrittenThrough) {
         std::string label = std::string(content) + (hardLinked ? " linked" : " read-only") +
                             (fails ? " fails" : "");
         EXPECT_EQ(r.code, fails ? 4 : 0) << label;
-        EXPECT_EQ(r.err, fails ? "tavo_updater: cikarma hatasi: z.txt\n" : "") << label;
+        EXPECT_EQ(r.err, fails ? lineWith(errExtraction, "z.txt") : "") << label;
         EXPECT_EQ(treeOf(s.inst), (Tree{{"a.txt", fails ? old : content}})) << label;
         ASSERT_EQ(stat((s.inst + "/a.txt").c_str(), &after), 0);
         if (hardLinked) {

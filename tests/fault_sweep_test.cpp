@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <set>
 
+#include "constants.h"
 #include "platform_faulty.h"
 #include "run.h"
 #include "scratch.h"
@@ -20,10 +21,9 @@ namespace {
 
 typedef std::map<std::string, std::string> Tree;
 
-const std::string banner = "Tavonu guncelleme kuruluyor...\n";
-const std::string succeeded = banner + "Guncelleme tamam.\n";
-const std::string rolledBack = banner + "Hata \xE2\x80\x94 geri aliniyor (rollback)...\n";
-const std::string backupDirName = "_guncelleme_yedek";
+const std::string banner = sayBanner;
+const std::string succeeded = banner + sayDone;
+const std::string rolledBack = banner + sayRollingBack;
 
 std::string bytes(std::size_t n, char seed) {
   std::string s(n, '\0');
@@ -96,8 +96,8 @@ struct Outcome {
   Tree nextInst;
 };
 
-const std::string journalEntry = backupDirName + "/_gunluk.tvj";
-const std::string recovering = "Yarim kalan guncelleme geri aliniyor...\n";
+const std::string journalEntry = std::string(backupDirName) + "/" + journalFileName;
+const std::string recovering = sayRecovering;
 
 // Runs the updater in this process, capturing both streams.
 int runCaptured(const char* const* argv, std::string* out, std::string* err) {
@@ -112,7 +112,7 @@ int runCaptured(const char* const* argv, std::string* out, std::string* err) {
 
 // Splits a tree of the scratch root into installation, backup and the rest.
 void splitTree(const Tree& all, Outcome* o) {
-  const std::string instPrefix = "inst/", backupPrefix = "inst/" + backupDirName;
+  const std::string instPrefix = "inst/", backupPrefix = std::string("inst/") + backupDirName;
   for (const auto& entry : all) {
     const std::string& path = entry.first;
     if (path.rfind(backupPrefix, 0) == 0)
@@ -223,13 +223,12 @@ void checkOutcome(const Outcome& o, const std::vector<ZipEntrySpec>& entries, Fa
     EXPECT_TRUE(op == FaultOp::copyFileOver || op == FaultOp::removeFile ||
                 op == FaultOp::syncVolume || op == FaultOp::setFileTimes)
         << "only a failed restore (of content or time), delete or flush may leave the backup";
-    EXPECT_EQ(rest, "tavo_updater: geri alma tamamlanamadi, yedek korundu: " + o.hedef + "\\" +
-                        backupDirName + "\n");
+    EXPECT_EQ(rest, lineWith(errBackupKept, o.hedef + "\\" + backupDirName));
     // Whatever did not come back is in the backup with its old content.
     for (const auto& entry : installed) {
       if (entry.second == "<dir>") continue;
       auto now = o.inst.find(entry.first);
-      auto saved = o.backup.find(backupDirName + "/" + entry.first);
+      auto saved = o.backup.find(std::string(backupDirName) + "/" + entry.first);
       bool inPlace = now != o.inst.end() && now->second == entry.second;
       bool inBackup = saved != o.backup.end() && saved->second == entry.second;
       EXPECT_TRUE(inPlace || inBackup) << entry.first << " lost";
@@ -297,7 +296,7 @@ TEST(ChangedArchive, WhatWasInstalledIsWhatWasChecked) {
   std::string sign =
       "cd '" + keys + "' && minisign -G -W -p pub -s sec && minisign -S -s sec -m u.zip";
   ASSERT_EQ(std::system((sign + " </dev/null >/dev/null 2>&1").c_str()), 0);
-  const std::string refused = "tavo_updater: imza dogrulanamadi\n";
+  const std::string refused = errSignature;
   struct Case {
     std::size_t changedAt;
     int code;
@@ -305,7 +304,7 @@ TEST(ChangedArchive, WhatWasInstalledIsWhatWasChecked) {
   } cases[] = {
       {archive.size() - 30, 6, banner, refused},  // the central directory
       {archive.find("bin/big.dat") + 200000, 4, rolledBack,
-       "tavo_updater: cikarma hatasi: bin/big.dat\n" + refused},
+       lineWith(errExtraction, "bin/big.dat") + refused},
   };
   for (const Case& c : cases) {
     std::string root = makeScratchDir(), zip = root + "/u.zip", hedef = root + "/inst";

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "constants.h"
 #include "last_update.h"
 #include "own.h"
 
@@ -63,7 +64,7 @@ bool handOver(const std::string& dir, std::vector<std::string> args) {
 
 bool interruptedUpdate(const std::string& dir) {
   char sep = pathSeparator();
-  return std::ifstream(dir + sep + "_guncelleme_yedek" + sep + "_gunluk.tvj").good();
+  return std::ifstream(dir + sep + backupDirName + sep + journalFileName).good();
 }
 
 }  // namespace
