@@ -17,7 +17,7 @@ windows: deps
 	scripts/build-windows.sh
 
 bench: deps build
-	scripts/bench.sh
+	bench/run.sh
 
 # FUZZ_SECONDS sets how long the fuzzer runs.
 fuzz: deps

@@ -163,8 +163,11 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like = null
 // Writes all `size` bytes of `data`. True when every byte was written.
 bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
 
-// Starts writing the file's data to the disk (without waiting for it) and
-// closes the file. True when the data reached the system without error.
+// Closes the file. Its data is on the disk once syncVolume of its volume has
+// returned; where a volume's sync does not write every file's data
+// (Windows), it is written to the device here first, and elsewhere the
+// write-back of a large file may start here, without waiting for it. True
+// when the data reached the system without error.
 bool closeOutputFile(OutputFile file);
 
 // Forces the data and metadata written to `file` so far to the disk. True on

@@ -2,25 +2,19 @@
 // hands over each entry's raw bytes; this file decodes them and adds what an
 // installation needs: refusing what we cannot extract faithfully, and
 // checking every entry's stream, size and CRC-32 against the central
-// directory. Deflate is decoded with ISA-L, or with zlib in a build made with
-// TAVO_ZLIB_INFLATE for the benchmark's comparison. libzip reads the archive
-// only through our open input file (a function source), never by its path,
+// directory. Deflate is decoded with ISA-L. libzip reads the archive only
+// through our open input file (a function source), never by its path,
 // so that the bytes installed are the bytes whose signature was checked.
 #include "zip_reader.h"
 
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#ifdef TAVO_ZLIB_INFLATE
-#include <zlib.h>
-#else
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-#endif
 
 #include "platform.h"
 #include "signature.h"
@@ -215,50 +209,6 @@ const std::size_t inputChunk = 64 * 1024;
 const std::size_t outputChunk = 256 * 1024;
 
 // One raw-deflate stream being decoded, with the CRC-32 of its output.
-#ifdef TAVO_ZLIB_INFLATE
-struct Decoder {
-  z_stream z;
-  std::uint32_t crc;
-};
-
-void startDecoder(Decoder* d) {
-  d->z.zalloc = Z_NULL;
-  d->z.zfree = Z_NULL;
-  d->z.opaque = Z_NULL;
-  d->z.next_in = Z_NULL;
-  d->z.avail_in = 0;
-  d->crc = 0;
-}
-
-bool openDecoder(Decoder* d) { return inflateInit2(&d->z, -MAX_WBITS) == Z_OK; }
-
-void endDecoder(Decoder* d) { inflateEnd(&d->z); }
-
-std::uint32_t decodedCrc(const Decoder& d) { return d.crc; }
-
-std::uint32_t crcOf(std::uint32_t crc, const unsigned char* data, std::size_t size) {
-  return std::uint32_t(crc32_z(crc, data, size));
-}
-
-// Decodes from `*in` into `*out`, advancing both; false on damaged data.
-// `*ended` once the stream's last block is out.
-bool decodeSome(Decoder* d, const unsigned char** in, std::size_t* inLeft, unsigned char** out,
-                std::size_t* outLeft, bool* ended) {
-  d->z.next_in = const_cast<unsigned char*>(*in);
-  d->z.avail_in = uInt(*inLeft);
-  d->z.next_out = *out;
-  d->z.avail_out = uInt(*outLeft);
-  int result = inflate(&d->z, Z_NO_FLUSH);
-  if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) return false;
-  d->crc = crcOf(d->crc, *out, *outLeft - d->z.avail_out);
-  *in = d->z.next_in;
-  *inLeft = d->z.avail_in;
-  *out = d->z.next_out;
-  *outLeft = d->z.avail_out;
-  *ended = result == Z_STREAM_END;
-  return true;
-}
-#else
 struct Decoder {
   inflate_state state;
 };
@@ -280,7 +230,8 @@ std::uint32_t crcOf(std::uint32_t crc, const unsigned char* data, std::size_t si
   return crc32_gzip_refl(crc, data, size);
 }
 
-// As above.
+// Decodes from `*in` into `*out`, advancing both; false on damaged data.
+// `*ended` once the stream's last block is out.
 bool decodeSome(Decoder* d, const unsigned char** in, std::size_t* inLeft, unsigned char** out,
                 std::size_t* outLeft, bool* ended) {
   inflate_state& s = d->state;
@@ -296,7 +247,6 @@ bool decodeSome(Decoder* d, const unsigned char** in, std::size_t* inLeft, unsig
   *ended = s.block_state == ISAL_BLOCK_FINISH;
   return true;
 }
-#endif
 
 // What was written for an entry, to compare with the central directory.
 struct Written {

@@ -6,7 +6,8 @@ For each workload: a tree <out>/<name>.tree and its archive <out>/<name>.zip.
   W2  about 300 files, about 150 MiB: a few large binaries, many small files
   W3  one 512 MiB binary
   W4  the tree of W2, stored without compression
-Usage: bench_workloads.py <out dir> [W1 W2 W3 W4]
+  W5  50,000 files of 30-50 bytes in 100 directories
+Usage: workloads.py <out dir> [W1 W2 W3 W4 W5]
 """
 import os
 import random
@@ -104,6 +105,11 @@ def w3(rnd, text, code):
     return [("data/big.pak", binary(rnd, text, code, 512 * MIB))]
 
 
+def w5(rnd, text, code):
+    return [(f"dir{d:02}/entry{f:03}.txt", slice_of(rnd, text, rnd.randint(30, 50)))
+            for d in range(100) for f in range(500)]
+
+
 def directories(names):
     seen, result = set(), []
     for name in names:
@@ -146,7 +152,8 @@ def write_zip(path, files, method):
 
 def make(out, name):
     makers = {"W1": (w1, zipfile.ZIP_DEFLATED), "W2": (w2, zipfile.ZIP_DEFLATED),
-              "W3": (w3, zipfile.ZIP_DEFLATED), "W4": (w2, zipfile.ZIP_STORED)}
+              "W3": (w3, zipfile.ZIP_DEFLATED), "W4": (w2, zipfile.ZIP_STORED),
+              "W5": (w5, zipfile.ZIP_DEFLATED)}
     maker, method = makers[name]
     seed = "W2" if name == "W4" else name
     rnd = random.Random(seed)
@@ -162,7 +169,7 @@ def make(out, name):
 def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    for name in sys.argv[2:] or ["W1", "W2", "W3", "W4"]:
+    for name in sys.argv[2:] or ["W1", "W2", "W3", "W4", "W5"]:
         if not os.path.exists(os.path.join(out, name + ".zip")):
             print(f"making {name}", flush=True)
             make(out, name)

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Times the updater against bsdtar and Info-ZIP unzip on the synthetic
-workloads that bench_workloads.py made (W1-W4), and the raw limits of the
-same file system. The updater runs as built (ISA-L's inflate), as built with
-TAVO_ZLIB_INFLATE (zlib's), and as it was before (the baseline build).
+workloads that workloads.py made (W1-W5), and the raw limits of the
+same file system. The updater runs as built and as it was before (the
+baseline build).
 
 Each measured case runs `runs` times, the tools taking turns; a case's figure
 is the median of its wall-clock seconds and the largest peak resident set of
@@ -12,12 +12,12 @@ Run with --help for the arguments.
 import os
 import shutil
 
-from bench_common import (bench_arguments, SYNTHETIC, UPDATER_PAUSE, copy_tree, fresh_dir, holds_tree,
-                          older_tree, prime, run_commands, selected, take_turns, tree_stats)
+from common import (bench_arguments, SYNTHETIC, UPDATER_PAUSE, copy_tree, fresh_dir, holds_tree,
+                    older_tree, prime, run_commands, selected, take_turns, tree_stats)
 
 GOALS_FRESH = {"W1": 0.8, "W2": 0.6, "W3": 0.6, "W4": 1.0}
 GOALS_UPDATE = {"W1": 1.1, "W2": 0.8, "W3": 0.8, "W4": 1.1}
-UPDATERS = ("updater", "updater zlib", "updater (before)")
+UPDATERS = ("updater", "updater (before)")
 GOAL_RSS_MIB = 16.0
 
 
@@ -30,8 +30,7 @@ def cases(args, w):
     empty = lambda: fresh_dir(t)
     old = older_tree(tree)
     installed = lambda: copy_tree(old, t)
-    updaters = [("updater", args.updater), ("updater zlib", args.zlib),
-                ("updater (before)", args.before)]
+    updaters = [("updater", args.updater), ("updater (before)", args.before)]
     updaters = [(name, path) for name, path in updaters if path]
     # (scenario, tool, preparation, timed commands, seconds to subtract)
     result = [("fresh", name, empty, [[path, "--zip", z, "--hedef", t]], UPDATER_PAUSE)
@@ -90,8 +89,8 @@ def table(results):
             copied = f"{sec / res[('update', 'cp+bsdtar')][0]:.2f}" if scenario == "update" else ""
             lines.append(f"| {w} | {scenario} | {tool} | {sec:.3f} | {ratio:.2f} | {copied} | "
                          f"{sec / limit[scenario]:.2f} | {mib:.1f} |")
-            if tool == "updater":
-                goal = (GOALS_FRESH if scenario == "fresh" else GOALS_UPDATE)[w]
+            goal = (GOALS_FRESH if scenario == "fresh" else GOALS_UPDATE).get(w)
+            if tool == "updater" and goal is not None:
                 peer = "bsdtar" if scenario == "fresh" else "cp -a + bsdtar"
                 versus = ratio if scenario == "fresh" else float(copied)
                 verdicts.append((f"{w} {scenario}: {versus:.2f} x {peer} (goal <= {goal:.2f})",
@@ -101,27 +100,10 @@ def table(results):
     return lines, verdicts
 
 
-def comparison(results):
-    """zlib's inflate beside ISA-L's: the updater's seconds with each, and
-    each as a ratio to the peers' baseline (bsdtar, or cp -a + bsdtar)."""
-    lines = ["| workload | scenario | zlib s | ISA-L s | ISA-L / zlib | zlib x bsdtar | "
-             "ISA-L x bsdtar | zlib RSS MiB | ISA-L RSS MiB |",
-             "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
-    for w, res in results.items():
-        for scenario, peer in (("fresh", "bsdtar"), ("update", "cp+bsdtar")):
-            base = res[(scenario, peer)][0]
-            zs, zm = res[(scenario, "updater zlib")]
-            isa, im = res[(scenario, "updater")]
-            lines.append(f"| {w} | {scenario} | {zs:.3f} | {isa:.3f} | {isa / zs:.2f} | "
-                         f"{zs / base:.2f} | {isa / base:.2f} | {zm:.1f} | {im:.1f} |")
-    return lines
-
-
 def main():
     p = bench_arguments(__doc__, 5)
-    p.add_argument("--zlib", help="the updater built with TAVO_ZLIB_INFLATE")
     p.add_argument("--writer", required=True, help="tree_writer")
-    p.add_argument("--work", required=True, help="where bench_workloads.py put W1-W4")
+    p.add_argument("--work", required=True, help="where workloads.py put W1-W5")
     p.add_argument("--scratch", required=True)
     p.add_argument("--runs-w3", type=int, default=3)
     args = p.parse_args()
@@ -142,13 +124,7 @@ def main():
     print("update: bsdtar extracts over the installed tree; cp+ first copies the tree "
           "(standing in for a backup).")
     print("x raw limit: fresh = read archive + write tree; update = those + copy tree.")
-    print("updater: as built (inflate with ISA-L); updater zlib: built with "
-          "TAVO_ZLIB_INFLATE=ON; updater (before): the baseline build.")
-    if args.zlib:
-        print()
-        print("\n".join(comparison(results)))
-        print()
-        print("x bsdtar: for an update, x (cp -a + bsdtar).")
+    print("updater: as built; updater (before): the baseline build.")
     print()
     for text, met in verdicts:
         print(f"{'met    ' if met else 'NOT MET'}  {text}")

@@ -14,7 +14,7 @@ For each workload <name>, into <work dir>/<name>/:
 Downloads and prepared workloads are kept in <cache dir> between runs; a
 release that the registry no longer serves and the cache does not hold is
 named in one line and its workload is left out.
-Usage: bench_real.py <cache dir> <work dir> [BENCH_ONLY's list]
+Usage: real.py <cache dir> <work dir> [BENCH_ONLY's list]
 (it also refuses a list that names no known workload, synthetic or real)
 """
 import filecmp
@@ -28,7 +28,7 @@ import sys
 import tempfile
 import zipfile
 
-from bench_common import SYNTHETIC, selected
+from common import SYNTHETIC, selected
 
 # name: (what it is, how it is fetched, older files, newer files); a file is
 # (package, version, SHA-256 of the downloaded .deb or .tgz).

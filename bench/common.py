@@ -19,7 +19,7 @@ import time
 # The updater always pauses 400 ms after its wait for the host: that pause
 # is subtracted from its times.
 UPDATER_PAUSE = 0.400
-SYNTHETIC = ["W1", "W2", "W3", "W4"]
+SYNTHETIC = ["W1", "W2", "W3", "W4", "W5"]
 
 
 def timed(argv, capture=False, env=None):
@@ -141,7 +141,7 @@ def take_turns(cases, runs, run_case):
 
 def selected(only, known):
     """The names of `known` that BENCH_ONLY's comma-separated list picks:
-    names as they stand, "synthetic" for W1-W4, "real" for the others, all
+    names as they stand, "synthetic" for W1-W5, "real" for the others, all
     when the list is empty."""
     if not only:
         return list(known)

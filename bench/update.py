@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Times updates over real releases (the workloads bench_real.py made) on
+"""Times updates over real releases (the workloads real.py made) on
 tmpfs: the older release installed, the newer one's archive written over it
 by the updater as built, by the updater as it was before (the baseline
 build), by `bsdtar -xf` over the same tree, and by `cp -a` of the tree
-(standing in for a backup) followed by bsdtar. bench_disk.py runs the same
+(standing in for a backup) followed by bsdtar. disk.py runs the same
 cases on the disk.
 
 The cases take turns over the runs; a figure is the median of its runs, the
@@ -14,8 +14,8 @@ import json
 import os
 import shutil
 
-from bench_common import (bench_arguments, UPDATER_PAUSE, copy_tree, fs_type, holds_tree, prime, real_names,
-                          run_commands, take_turns, tree_stats)
+from common import (bench_arguments, UPDATER_PAUSE, copy_tree, fs_type, holds_tree, prime,
+                    real_names, run_commands, take_turns, tree_stats)
 
 UPDATERS = ("updater", "updater (before)")
 
@@ -74,8 +74,8 @@ def update_table(results):
              "|---|---|---|---:|---:|---:|---:|"]
     for name, fs, res in results:
         tar, copied = res[("update", "bsdtar")][0], res[("update", "cp+bsdtar")][0]
-        for (_, tool), (sec, mib) in res.items():
-            if tool in UPDATERS + ("bsdtar", "cp+bsdtar"):
+        for (scenario, tool), (sec, mib) in res.items():
+            if scenario == "update" and tool in UPDATERS + ("bsdtar", "cp+bsdtar"):
                 lines.append(f"| {name} | {fs} | {tool} | {sec:.3f} | {sec / tar:.2f} | "
                              f"{sec / copied:.2f} | {mib:.1f} |")
     return lines
@@ -83,7 +83,7 @@ def update_table(results):
 
 def main():
     p = bench_arguments(__doc__, 5)
-    p.add_argument("--work", required=True, help="where bench_real.py put the workloads")
+    p.add_argument("--work", required=True, help="where real.py put the workloads")
     p.add_argument("--scratch", required=True, help="scratch directory (on tmpfs)")
     p.add_argument("--prime-dir", required=True, help="where to prime memory (tmpfs)")
     args = p.parse_args()

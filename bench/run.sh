@@ -2,17 +2,16 @@
 # Benchmark (not a test): times the updater against bsdtar and Info-ZIP unzip
 # and prints tables, also kept in build/bench/results.md. The updater runs as
 # built and as it was before (build/bench-base), on
-#  - synthetic workloads W1-W4 (scripts/bench_workloads.py): fresh and as an
-#    update on tmpfs, beside the raw limits of the file system, also with
-#    zlib's inflate (build/bench-zlib);
+#  - synthetic workloads W1-W5 (bench/workloads.py): fresh and as an
+#    update on tmpfs, beside the raw limits of the file system;
 #  - real workloads, from one release of real software to the next
-#    (scripts/bench_real.py; downloads and prepared trees are kept in
+#    (bench/real.py; downloads and prepared trees are kept in
 #    build/bench-cache): updates on tmpfs;
 #  - all of them on the disk (build/bench-disk): updates, and what the
 #    updater's flushes cost there.
 # Workloads and scratch live on tmpfs (/dev/shm) when it has room, else under
 # build/bench.
-# BENCH_ONLY picks workloads: a comma-separated list of names (W1..W4,
+# BENCH_ONLY picks workloads: a comma-separated list of names (W1..W5,
 #   deb-libreoffice, npm-date-fns, npm-typescript) or groups (synthetic, real).
 # BENCH_PARTS picks parts: tmpfs, disk (both by default).
 # BENCH_QUICK=1 runs each case once, to check that the bench works.
@@ -28,7 +27,7 @@ if ! command -v npm >/dev/null; then
   [ "$(id -u)" -eq 0 ] || SUDO=sudo
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends npm >/dev/null
 fi
-# The drivers import bench_common.py: leave no byte-code beside the scripts.
+# The drivers import common.py: leave no byte-code beside the scripts.
 export PYTHONDONTWRITEBYTECODE=1
 if [ "${BENCH_QUICK:-0}" = 1 ]; then
   runs=${BENCH_RUNS:-1} runs_w3=${BENCH_RUNS_W3:-1} runs_disk=${BENCH_RUNS_DISK:-1}
@@ -57,26 +56,23 @@ echo "disk-backed scratch: $disk ($(fs "$disk"))"
 
 # Workloads are kept between runs, under a name that changes with the
 # generator; the real ones' downloads stay in build/bench-cache.
-stamp=$(sha256sum scripts/bench_workloads.py | cut -c1-12)
+stamp=$(sha256sum bench/workloads.py | cut -c1-12)
 work="$base/work-$stamp"
-real_stamp=$(sha256sum scripts/bench_real.py | cut -c1-12)
+real_stamp=$(sha256sum bench/real.py | cut -c1-12)
 real="$base/real-$real_stamp"
 for old in "$base"/work-* "$base"/real-*; do
   [ -e "$old" ] && [ "$old" != "$work" ] && [ "$old" != "$real" ] && rm -rf "$old"
 done
-python3 scripts/bench_real.py build/bench-cache "$real" "$only"
-synthetic=$(python3 -c 'import sys; sys.path.insert(0, "scripts")
-from bench_common import SYNTHETIC, selected
+python3 bench/real.py build/bench-cache "$real" "$only"
+synthetic=$(python3 -c 'import sys; sys.path.insert(0, "bench")
+from common import SYNTHETIC, selected
 print(" ".join(selected(sys.argv[1], SYNTHETIC)))' "$only")
-[ -z "$synthetic" ] || python3 scripts/bench_workloads.py "$work" $synthetic
+[ -z "$synthetic" ] || python3 bench/workloads.py "$work" $synthetic
 
-# The same updater inflating with zlib, for the comparison on W1-W4.
-zlib=""
-if part tmpfs && [ -n "$synthetic" ]; then
-  cmake -S . -B build/bench-zlib -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVO_BUILD_TESTS=OFF \
-    -DTAVO_ZLIB_INFLATE=ON >/dev/null
-  cmake --build build/bench-zlib -j "$(nproc)" --target tavo_updater >/dev/null
-  zlib="--zlib=$(pwd)/build/bench-zlib/tavo_updater"
+# The raw write limit's helper (tree_writer.cpp), built for the bench alone.
+writer=build/bench/tree_writer
+if part tmpfs && [ -n "$synthetic" ] && ! [ "$writer" -nt bench/tree_writer.cpp ]; then
+  c++ -O2 -std=c++17 -Wall -o "$writer" bench/tree_writer.cpp
 fi
 
 # The baseline, built once from the commit's own tree.
@@ -113,14 +109,14 @@ updater=$(pwd)/build/native/tavo_updater
 took() { echo "($1 took $(($(date +%s) - $2)) s)"; }
 if part tmpfs && [ -n "$synthetic" ]; then
   t=$(date +%s)
-  python3 scripts/bench_measure.py --updater="$updater" $zlib $before \
-    --writer="$(pwd)/build/native/tree_writer" --work="$work" --scratch="$scratch/synthetic" \
+  python3 bench/measure.py --updater="$updater" $before \
+    --writer="$(pwd)/$writer" --work="$work" --scratch="$scratch/synthetic" \
     --runs="$runs" --runs-w3="$runs_w3" --only="$only" | tee -a build/bench/results.md
   took "synthetic workloads on tmpfs" "$t"
 fi
 if part tmpfs; then
   t=$(date +%s)
-  python3 scripts/bench_update.py --updater="$updater" $before --work="$real" \
+  python3 bench/update.py --updater="$updater" $before --work="$real" \
     --scratch="$scratch/real" --prime-dir="$scratch" --runs="$runs" --only="$only" |
     tee -a build/bench/results.md
   took "real workloads on tmpfs" "$t"
@@ -128,7 +124,7 @@ fi
 if part disk; then
   t=$(date +%s)
   echo
-  python3 scripts/bench_disk.py --updater="$updater" $before --synthetic-work="$work" \
+  python3 bench/disk.py --updater="$updater" $before --synthetic-work="$work" \
     --real-work="$real" --disk="$disk/scratch" --prime-dir="$scratch" --runs="$runs_disk" \
     --only="$only" | tee -a build/bench/results.md
   took "disk" "$t"
