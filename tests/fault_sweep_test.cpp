@@ -39,13 +39,16 @@ const Tree installed = {
     {"conf", "<dir>"},
     {"conf/settings.ini", "old settings"},
     {"data", "<dir>"},
+    {"old.dll", "dropped"},
+    {"tavo_updater.liste", "urun t\nsurum 1\ndosya old.dll\n"},
 };
 
 // Overwrites (one of them large, so it takes several writes), new files,
-// directories, a repeated name, an identical file and the updater's own
-// executable.
+// directories, a repeated name, an identical file, the updater's own
+// executable, and a release list that drops old.dll.
 std::vector<ZipEntrySpec> updateEntries() {
   return {dirEntry("docs/"),
+          fileEntry("tavo_updater.liste", "urun t\nsurum 2\ndosya a.txt\n"),
           fileEntry("a.txt", "new a"),
           fileEntry("bin/keep.txt", "untouched"),
           fileEntry("bin/lib.dll", bytes(600000, 'n')),
@@ -82,6 +85,7 @@ const Tree updated = {
     {"sub", "<dir>"},
     {"sub/deeper", "<dir>"},
     {"sub/deeper/x.txt", "deep"},
+    {"tavo_updater.liste", "urun t\nsurum 2\ndosya a.txt\n"},
 };
 
 struct Outcome {
@@ -165,6 +169,8 @@ std::set<std::string> allowedContents(const std::string& path,
 }
 
 bool isFailureLine(const std::string& line, const std::vector<ZipEntrySpec>& entries) {
+  // The file the release drops, which is backed up as a replaced one is.
+  if (line == lineWith(errNoBackup, "old.dll")) return true;
   for (const char* kind : {"cikarma hatasi: ", "yedek alinamadi: ", "gunluk yazilamadi: "})
     for (const ZipEntrySpec& e : entries)
       if (line == std::string("tavo_updater: ") + kind + e.name + "\n") return true;
@@ -308,8 +314,11 @@ TEST(ChangedArchive, WhatWasInstalledIsWhatWasChecked) {
   };
   for (const Case& c : cases) {
     std::string root = makeScratchDir(), zip = root + "/u.zip", hedef = root + "/inst";
+    // Without a release list: a keyed installation that has one takes none
+    // but a listed archive.
     for (const auto& entry : installed)
-      if (entry.second != "<dir>") putFile(hedef + "/" + entry.first, entry.second);
+      if (entry.second != "<dir>" && entry.first != releaseListName)
+        putFile(hedef + "/" + entry.first, entry.second);
     putFile(hedef + "/tavo_updater.pub", fileContent(keys + "/pub"));
     writeBytes(zip, archive);
     putFile(zip + ".minisig", fileContent(keys + "/u.zip.minisig"));

@@ -224,7 +224,9 @@ bool removeDropped(const Plan& plan, Progress* p) {
       yb = parentOf(yb) + "\\" + own;
     }
     makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
-    if (!backUp(t, yb, r.name, p)) {
+    // A file that could only be copied aside goes once its copy is the backup.
+    if (!backUp(t, yb, r.name, p) ||
+        (!p->gunluk->changes.yedekler.back().moved && !removeFile(t))) {
       std::string shown = r.name;
       for (char& c : shown)
         if (c == '\\') c = '/';
