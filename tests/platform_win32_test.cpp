@@ -81,7 +81,7 @@ TEST(CanMoveAsideWin32, HeldWhileAProgramKeepsTheFileWithoutDeleteSharing) {
   const struct {
     const char* share;  // file_holder's
     bool movable;
-  } cases[] = {{"none", false}, {"rw", false}, {"delete", true}};
+  } cases[] = {{"none", false}, {"r", false}, {"rw", true}, {"delete", true}};
   bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
   Scratch s;
   std::string file = s.dir + "\\app.dll", ready = s.dir + "\\ready", stop = s.dir + "\\stop";

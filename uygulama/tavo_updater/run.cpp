@@ -55,7 +55,7 @@ ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
     say(stderr, errSignature, &sonuc->messages);
     return exitRefused;
   }
-  createDirectory(run.yedekDir);
+  bool madeBackupDir = createDirectory(run.yedekDir);
   if (z == nullptr) {
     closeInputFile(&archive);
     say(stderr, errCannotOpen, &sonuc->messages);
@@ -69,6 +69,7 @@ ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
   // archive is refused.
   if (installed == Installed::notNow || installed == Installed::refused) {
     closeInputFile(&archive);
+    if (madeBackupDir) removeDirectory(run.yedekDir);
     return installed == Installed::notNow ? exitNotNow : exitRefused;
   }
   bool ok = installed == Installed::done;
