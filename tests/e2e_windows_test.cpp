@@ -271,8 +271,8 @@ TEST_F(WindowsOnly, AFileHeldByAnotherProcessIsWaitedForThenFailsTheRun) {
 
 // From its signature check to its end, the run holds the archive: no other
 // process can open it for writing, or for deleting (as a rename or a
-// replacement must), while two held files keep the run in its entry loop
-// for about 3 s; afterwards both can.
+// replacement must), while two held files keep the run in its plan for
+// about 3 s; afterwards both can.
 TEST_F(WindowsOnly, NoProcessCanWriteOrReplaceTheArchiveDuringTheRun) {
   Scene s;
   install(s, {{"a.txt", "old a"}, {"b.txt", "old b"}});
@@ -282,12 +282,13 @@ TEST_F(WindowsOnly, NoProcessCanWriteOrReplaceTheArchiveDuringTheRun) {
   putFile(s.inst + "/tavo_updater.pub", fileContent(keys + "/pub"));
   writeBytes(zip, buildZipOf({fileEntry("a.txt", "new a"), fileEntry("b.txt", "new b")}));
   ASSERT_TRUE(signFile(keys, zip));
-  // a.txt is let go 1.5 s after the backup directory appears, b.txt 1.5 s after a.txt's backup.
+  // a.txt is let go 1.5 s after the backup directory appears, b.txt 3 s after
+  // it: each within the 2 s that the plan tries a held file for.
   std::vector<int> pids;
   for (std::string f : {"a", "b"})
     pids.push_back(startHelper("file_holder",
                                {spell(s.inst + "/" + f + ".txt"), "none", spell(s.root + "/" + f),
-                                spell(yedek + (f == "a" ? "" : "/a.txt")), "1500"}));
+                                spell(yedek), f == "a" ? "1500" : "3000"}));
   ASSERT_TRUE(waitForFile(s.root + "/a", 60) && waitForFile(s.root + "/b", 60));
   int updater = startUpdater({"--zip", spell(zip), "--hedef", spell(s.inst)}, s.root);
   // Both ways in at once; the marks of those that opened the archive.
