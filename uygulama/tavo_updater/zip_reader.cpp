@@ -41,7 +41,6 @@ const std::size_t readAhead = 64 * 1024;
 
 struct ArchiveSource {
   InputFile file;
-  bool owned = false;
   ArchiveDigests* digests = nullptr;  // a signed archive's blocks
   zip_uint64_t position = 0;
   zip_error_t error;
@@ -160,7 +159,6 @@ zip_int64_t sourceCommand(void* userdata, void* data, zip_uint64_t len, zip_sour
       return ZIP_SOURCE_SUPPORTS_SEEKABLE |
              ZIP_SOURCE_MAKE_COMMAND_BITMASK(ZIP_SOURCE_ACCEPT_EMPTY);
     case ZIP_SOURCE_FREE:
-      if (s->owned) closeInputFile(&s->file);
       zip_error_fini(&s->error);
       delete s;
       return 0;
@@ -594,16 +592,6 @@ ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests) {
   ArchiveSource* s = new ArchiveSource;
   s->file = file;
   s->digests = digests;
-  return wrapArchive(openFromSource(s), s);
-}
-
-ZipArchive* openArchive(const std::string& path) {
-  ArchiveSource* s = new ArchiveSource;
-  if (!openInputFile(path, &s->file)) {
-    delete s;
-    return nullptr;
-  }
-  s->owned = true;
   return wrapArchive(openFromSource(s), s);
 }
 
