@@ -9,8 +9,7 @@
 // One line per operation: CMake reads them line by line.
 // clang-format off
 PLATFORM_PASS(std::string, systemPath, (const std::string& path), (path))
-PLATFORM_PASS(bool, pathAttributes, (const std::string& path, bool* isDirectory), (path, isDirectory))
-PLATFORM_PASS(bool, lookAt, (const std::string& path, PathInfo* info), (path, info))
+PLATFORM_PASS(bool, lookAt, (const std::string& path, PathInfo* info, bool followLink), (path, info, followLink))
 PLATFORM_PASS(bool, storedName, (const std::string& path, std::string* name), (path, name))
 PLATFORM_PASS(bool, listDirectory, (const std::string& path, std::vector<std::string>* names), (path, names))
 PLATFORM_PASS(std::uint32_t, unixPermissions, (const PathInfo& info), (info))
@@ -24,7 +23,6 @@ PLATFORM_PASS(bool, canMoveAside, (const std::string& path), (path))
 PLATFORM_PASS(bool, fileHolders, (const std::string& path, std::vector<FileHolder>* holders), (path, holders))
 PLATFORM_OWN(bool, removeTree, (const std::string& path))
 PLATFORM_OWN(bool, emptyDirectory, (const std::string& path))
-PLATFORM_PASS(bool, fileIdentity, (const std::string& path, std::string* identity), (path, identity))
 PLATFORM_PASS(bool, sameFileContent, (const std::string& a, const std::string& b), (a, b))
 PLATFORM_OWN(OutputFile, createOutputFile, (const std::string& path, const PathInfo* like))
 PLATFORM_OWN(bool, writeOutputFile, (OutputFile file, const void* data, std::size_t size))
@@ -46,5 +44,4 @@ PLATFORM_OWN(bool, openInputFile, (const std::string& path, InputFile* file, boo
 PLATFORM_OWN(std::int64_t, readInputFile, (const InputFile& file, std::uint64_t offset, void* buffer, std::size_t size))
 PLATFORM_PASS(bool, inputFileUnchanged, (const InputFile& file), (file))
 PLATFORM_PASS(void, closeInputFile, (InputFile* file), (file))
-PLATFORM_PASS(bool, pathMissing, (const std::string& path), (path))
 // clang-format on

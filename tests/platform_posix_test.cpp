@@ -153,14 +153,23 @@ TEST(PosixCanMoveAside, AgreesWithTheRenameThatFollows) {
   removeScratchDir(dir);
 }
 
-TEST(PosixPathAttributes, DoesNotFollowLinks) {
+// A link at the path is the link itself, or what it leads to when followed:
+// then a link that leads nowhere is nothing there.
+TEST(PosixLookAt, FollowsALinkAtThePathOnlyWhenAsked) {
   std::string dir = makeScratchDir();
   fs::create_directory_symlink(dir, dir + "/dirlink");
-  bool isDirectory = true;
-  EXPECT_TRUE(pathAttributes(dir + "/dirlink", &isDirectory));
-  EXPECT_FALSE(isDirectory);
+  PathInfo info, top;
+  EXPECT_TRUE(lookAt(dir + "/dirlink", &info));
+  EXPECT_EQ(info.kind, PathKind::link);
+  EXPECT_TRUE(lookAt(dir + "/dirlink", &info, true));
+  EXPECT_EQ(info.kind, PathKind::directory);
+  ASSERT_TRUE(lookAt(dir, &top));
+  EXPECT_EQ(info.identity, top.identity);
   fs::create_symlink(dir + "/missing", dir + "/dangling");
-  EXPECT_TRUE(pathAttributes(dir + "/dangling", &isDirectory));
+  EXPECT_TRUE(lookAt(dir + "/dangling", &info));
+  EXPECT_EQ(info.kind, PathKind::link);
+  EXPECT_TRUE(lookAt(dir + "/dangling", &info, true));
+  EXPECT_EQ(info.kind, PathKind::missing);
   removeScratchDir(dir);
 }
 

@@ -18,10 +18,6 @@
 // (on Windows the UTF-8 "\\?\" form of the full path, so long paths open).
 std::string systemPath(const std::string& path);
 
-// Returns true when `path` exists (a symbolic link is not followed); then
-// sets *isDirectory. Returns false when it does not exist or cannot be queried.
-bool pathAttributes(const std::string& path, bool* isDirectory);
-
 // A moment as file systems keep it: seconds since 1970 and nanoseconds.
 struct FileTime {
   std::int64_t seconds = 0;
@@ -49,10 +45,13 @@ struct PathInfo {
   std::string identity;
 };
 
-// Looks at `path` once, not following a link at the path itself (links on
-// the way are followed). True with kind missing when nothing is there; false
-// when it cannot be queried.
-bool lookAt(const std::string& path, PathInfo* info);
+// Looks at `path` once: what it is, its size, time and identity. Links on the
+// way are followed; a link at the path itself is described as the link,
+// or, with `followLink`, as what it leads to (a link that leads nowhere is
+// then nothing there). True with kind missing when nothing is there (POSIX:
+// no such name, or a directory on the way missing; Windows: also a name the
+// system calls invalid); false when it cannot be queried.
+bool lookAt(const std::string& path, PathInfo* info, bool followLink = false);
 
 // Writes into *name the last component of the existing `path` as its
 // directory holds it: on Windows in its own letter case, whatever the case
@@ -130,11 +129,6 @@ bool removeTree(const std::string& path);
 // Deletes everything below the directory `path` as removeTree does, and keeps
 // `path` itself. True when nothing is left below it.
 bool emptyDirectory(const std::string& path);
-
-// Writes into *identity a value that is equal for two paths exactly when they
-// name the same existing file (links followed). False when the path cannot be
-// queried.
-bool fileIdentity(const std::string& path, std::string* identity);
 
 // True when `a` and `b` are both regular files with the same bytes and the
 // same permission bits (on Windows the same read-only, hidden and system
@@ -270,9 +264,5 @@ bool inputFileUnchanged(const InputFile& file);
 
 // Closes the file; does nothing for one not open. Sets file->handle to -1.
 void closeInputFile(InputFile* file);
-
-// True when the system reports that `path` does not exist (no such name, or a
-// directory on the way missing); false when it exists or cannot be queried.
-bool pathMissing(const std::string& path);
 
 #endif

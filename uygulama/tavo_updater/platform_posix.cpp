@@ -198,13 +198,6 @@ bool stillNamed(int fd, const std::string& p) {
 
 std::string systemPath(const std::string& path) { return native(path); }
 
-bool pathAttributes(const std::string& path, bool* isDirectory) {
-  struct stat st;
-  if (lstat(native(path).c_str(), &st) != 0) return false;
-  *isDirectory = S_ISDIR(st.st_mode);
-  return true;
-}
-
 namespace {
 
 FileTime fileTime(const struct timespec& t) {
@@ -220,10 +213,12 @@ PathKind kindOf(mode_t mode) {
 
 }  // namespace
 
-bool lookAt(const std::string& path, PathInfo* info) {
+bool lookAt(const std::string& path, PathInfo* info, bool followLink) {
   *info = PathInfo();
   struct stat st;
-  if (lstat(native(path).c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  std::string p = native(path);
+  if ((followLink ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0)
+    return errno == ENOENT || errno == ENOTDIR;
   info->kind = kindOf(st.st_mode);
   info->size = std::uint64_t(st.st_size);
   info->modified = fileTime(st.st_mtim);
@@ -360,13 +355,6 @@ bool emptyDirectory(const std::string& path) {
       empty = false;
   closedir(dir);
   return empty;
-}
-
-bool fileIdentity(const std::string& path, std::string* identity) {
-  struct stat st;
-  if (stat(native(path).c_str(), &st) != 0) return false;
-  *identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-  return true;
 }
 
 bool sameFileContent(const std::string& a, const std::string& b) {
@@ -609,9 +597,4 @@ bool inputFileUnchanged(const InputFile& file) {
 void closeInputFile(InputFile* file) {
   if (file->handle >= 0) close(int(file->handle));
   file->handle = -1;
-}
-
-bool pathMissing(const std::string& path) {
-  struct stat st;
-  return lstat(native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }

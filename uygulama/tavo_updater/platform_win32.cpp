@@ -307,13 +307,6 @@ bool sameBytes(HANDLE a, HANDLE b) {
 
 std::string systemPath(const std::string& path) { return narrow(longPath(path)); }
 
-bool pathAttributes(const std::string& path, bool* isDirectory) {
-  DWORD attributes = attributesOf(longPath(path));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  *isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  return true;
-}
-
 namespace {
 
 FileTime fromFileTime(const FILETIME& time) {
@@ -338,10 +331,12 @@ bool isLinkTag(HANDLE h) {
 
 }  // namespace
 
-bool lookAt(const std::string& path, PathInfo* info) {
+bool lookAt(const std::string& path, PathInfo* info, bool followLink) {
+  // Volume and file index name the file itself, whatever letter case or
+  // spelling the path uses.
   *info = PathInfo();
   HANDLE h = openFile(longPath(path), FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+                      FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
   if (h == INVALID_HANDLE_VALUE) return isNotFound(GetLastError());
   BY_HANDLE_FILE_INFORMATION found;
   bool known = GetFileInformationByHandle(h, &found) != 0;
@@ -562,16 +557,6 @@ bool storedName(const std::string& path, std::string* name) {
   }
 
   bool emptyDirectory(const std::string& path) { return emptyTree(longPath(path)); }
-
-  bool fileIdentity(const std::string& path, std::string* identity) {
-    // Volume and file index name the file itself, whatever letter case or
-    // spelling the path uses.
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!fileInformation(longPath(path), &info)) return false;
-    *identity = std::to_string(info.dwVolumeSerialNumber) + ":" +
-                std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
-    return true;
-  }
 
   bool sameFileContent(const std::string& a, const std::string& b) {
     std::wstring first = longPath(a), second = longPath(b);
@@ -916,10 +901,4 @@ bool storedName(const std::string& path, std::string* name) {
   void closeInputFile(InputFile * file) {
     if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
     file->handle = -1;
-  }
-
-  bool pathMissing(const std::string& path) {
-    if (attributesOf(longPath(path)) != INVALID_FILE_ATTRIBUTES) return false;
-    DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
   }

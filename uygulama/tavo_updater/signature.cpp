@@ -185,7 +185,8 @@ bool openVerifiedArchive(const std::string& hedef, const std::string& zip, Input
                          bool* keyed, ArchiveDigests* digests) {
   bool opened = openInputFile(zip, archive);
   std::string keyPath = joinPath(hedef, trustedKeyName);
-  *keyed = !pathMissing(keyPath);
+  PathInfo keyFile;
+  *keyed = !(lookAt(keyPath, &keyFile) && keyFile.kind == PathKind::missing);
   if (!*keyed) return true;
   std::string keyText, signatureText;
   MinisignKey key;
