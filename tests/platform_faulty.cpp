@@ -181,8 +181,8 @@ void sleepMilliseconds(unsigned) {}
 
 // The archive is only read: its operations pass through uncounted, its
 // reads from otherBytes once serveOtherBytesLater asks for it.
-bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
-  bool opened = real_openInputFile(path, file, shareWriting);
+bool openInputFile(const std::string& path, InputFile* file, Reading reading) {
+  bool opened = real_openInputFile(path, file, reading);
   if (opened && path == state.otherPath) state.otherHandle = file->handle;
   return opened;
 }

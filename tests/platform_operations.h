@@ -40,7 +40,7 @@ PLATFORM_PASS(std::vector<std::string>, commandLineArguments, (int argc, char** 
 PLATFORM_PASS(bool, startProcess, (const std::string& exe, const std::string& workDir), (exe, workDir))
 PLATFORM_PASS(HoldResult, holdDirectory, (const std::string& path, const std::string& lockDir, DirectoryHold* hold), (path, lockDir, hold))
 PLATFORM_PASS(void, releaseDirectory, (DirectoryHold* hold), (hold))
-PLATFORM_OWN(bool, openInputFile, (const std::string& path, InputFile* file, bool shareWriting))
+PLATFORM_OWN(bool, openInputFile, (const std::string& path, InputFile* file, Reading reading))
 PLATFORM_OWN(std::int64_t, readInputFile, (const InputFile& file, std::uint64_t offset, void* buffer, std::size_t size))
 PLATFORM_PASS(bool, inputFileUnchanged, (const InputFile& file), (file))
 PLATFORM_PASS(void, closeInputFile, (InputFile* file), (file))

@@ -196,11 +196,11 @@ TEST(PosixInputFile, ARenameDoesNotReachItAWriteIsSeen) {
   putFile(dir + "/g", "forged");
   InputFile renamed, written;
   char buffer[6];
-  ASSERT_TRUE(openInputFile(dir + "/f", &renamed));
+  ASSERT_TRUE(openInputFile(dir + "/f", &renamed, Reading::steady));
   ASSERT_EQ(rename((dir + "/g").c_str(), (dir + "/f").c_str()), 0);
   EXPECT_EQ(readInputFile(renamed, 0, buffer, 6), 6);
   EXPECT_EQ(std::string(buffer, 6) + std::to_string(inputFileUnchanged(renamed)), "signed0");
-  ASSERT_TRUE(openInputFile(dir + "/f", &written));
+  ASSERT_TRUE(openInputFile(dir + "/f", &written, Reading::steady));
   struct stat st;
   ASSERT_EQ(fstat(int(written.handle), &st), 0);
   usleep(20000);  // past the file system's clock tick

@@ -15,7 +15,7 @@ struct TestArchive {
 
 inline TestArchive openTestArchive(const std::string& path) {
   TestArchive a;
-  if (openInputFile(path, &a.file)) a.z = openArchiveFrom(a.file);
+  if (openInputFile(path, &a.file, Reading::steady)) a.z = openArchiveFrom(a.file);
   return a;
 }
 

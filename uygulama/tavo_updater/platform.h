@@ -243,16 +243,27 @@ struct InputFile {
   std::int64_t changed = 0;   // POSIX: last status change; Windows: 0
 };
 
-// Opens the existing regular file `path` for reading and records its size and
-// times. Windows: shares reading only, so that no process can write, delete,
-// rename or replace it until it is closed (a process already writing it makes
-// the open fail). POSIX: O_RDONLY|O_CLOEXEC; a process with write access can
-// still write it in place, a rename over the path does not change what the
-// handle reads. False (and file->handle -1) when it cannot be opened or is no
-// regular file.
-// With `shareWriting` (Windows) other processes keep writing and deleting
-// it as they please, and the open does not wait for one that holds it.
-bool openInputFile(const std::string& path, InputFile* file, bool shareWriting = false);
+// What a file is read for, which says what other processes may do with it
+// while it is open.
+enum class Reading {
+  // Read as it is now through to its close (the update archive, a file
+  // being packed): kept from other processes as far as the system can.
+  // Windows: shared for reading only, so that no process can write, delete,
+  // rename or replace it until it is closed (a process already writing it
+  // makes the open fail; one holding it is waited for as above). POSIX: a
+  // process with write access can still write it in place; a rename over the
+  // path does not change what the handle reads.
+  steady,
+  // Read in passing (a file compared with an entry, a signature file):
+  // other processes keep writing, renaming and deleting it as they please,
+  // and the open never waits for one that holds it.
+  inPassing,
+};
+
+// Opens the existing regular file `path` for reading, as `reading` says, and
+// records its size and times (POSIX: O_RDONLY|O_CLOEXEC either way). False
+// (and file->handle -1) when it cannot be opened or is no regular file.
+bool openInputFile(const std::string& path, InputFile* file, Reading reading);
 
 // Reads up to `size` bytes at `offset` into `buffer`; returns how many (fewer
 // only at the end of the file, 0 at or past it), or -1 on a read error.

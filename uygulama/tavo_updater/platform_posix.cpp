@@ -564,7 +564,7 @@ std::int64_t nanoseconds(const struct timespec& t) {
 
 }  // namespace
 
-bool openInputFile(const std::string& path, InputFile* file, bool) {
+bool openInputFile(const std::string& path, InputFile* file, Reading) {
   file->handle = -1;
   struct stat st;
   int fd = openRegularFile(native(path), &st);

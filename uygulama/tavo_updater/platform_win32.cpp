@@ -856,16 +856,18 @@ std::int64_t ticksOf(const FILETIME& time) {
 
 }  // namespace
 
-bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
-  // Sharing reading only: while the handle is open no process can open the
-  // file for writing or for deleting, which a rename or a replacement of the
-  // file needs too; one that has it open for writing makes this open fail.
+bool openInputFile(const std::string& path, InputFile* file, Reading reading) {
+  // Steady, sharing reading only: while the handle is open no process can
+  // open the file for writing or for deleting, which a rename or a
+  // replacement of the file needs too; one that has it open for writing makes
+  // this open fail. In passing: sharing everything, tried once.
   file->handle = -1;
   std::wstring name = longPath(path);
-  HANDLE h = shareWriting ? CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
-                          : openFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL);
+  HANDLE h =
+      reading == Reading::inPassing
+          ? CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+          : openFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||

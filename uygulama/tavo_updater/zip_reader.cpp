@@ -639,7 +639,8 @@ bool entryFacts(ZipArchive* a, std::uint64_t index, EntryFacts* facts) {
 bool entryMatchesFile(ZipArchive* a, std::uint64_t index, const std::string& path) {
   zip_stat_t st;
   InputFile file;
-  if (!extractableStat(a, index, &st) || !openInputFile(path, &file, true)) return false;
+  if (!extractableStat(a, index, &st) || !openInputFile(path, &file, Reading::inPassing))
+    return false;
   // The file's size and CRC-32 first: a file that differs costs one read,
   // not a decoding.
   std::uint32_t crc = 0;
