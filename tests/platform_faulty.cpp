@@ -31,7 +31,7 @@ struct FaultState {
   bool injected = false;
   // The file served from otherBytes once it was read to its end.
   std::string otherPath, otherBytes;
-  std::intptr_t otherHandle = -1;
+  FileHandle otherHandle = invalidHandle;
   bool readWhole = false;
 };
 
@@ -144,11 +144,11 @@ bool removeDirectory(const std::string& path) {
   return real_removeDirectory(path);
 }
 
-OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+FileHandle createOutputFile(const std::string& path, const PathInfo* like) {
   return failsNow(FaultOp::createOutputFile) ? invalidHandle : real_createOutputFile(path, like);
 }
 
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   if (killNow()) {
     real_writeOutputFile(file, data, size / 2);
     killed();
@@ -158,7 +158,7 @@ bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
   return false;
 }
 
-bool closeOutputFile(OutputFile file) {
+bool closeOutputFile(FileHandle file) {
   bool closed = real_closeOutputFile(file);
   return !failsNow(FaultOp::closeOutputFile) && closed;
 }
@@ -167,7 +167,7 @@ bool setFileTimes(const std::string& path, FileTime when) {
   return !failsNow(FaultOp::setFileTimes) && real_setFileTimes(path, when);
 }
 
-bool flushOutputFile(OutputFile file) {
+bool flushOutputFile(FileHandle file) {
   if (killNow()) killed();
   return real_flushOutputFile(file);
 }

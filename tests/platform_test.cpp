@@ -108,7 +108,7 @@ TEST(LookAtIdentity, IsEqualExactlyForTheSameFile) {
 TEST(OutputFile, CreatesTruncatesAndWritesEveryByte) {
   std::string dir = makeScratchDir();
   putFile(dir + "/f", "a much longer old content");
-  OutputFile file = createOutputFile(dir + "\\f");
+  FileHandle file = createOutputFile(dir + "\\f");
   ASSERT_NE(file, invalidHandle);
   std::string data(300000, 'q');
   EXPECT_TRUE(writeOutputFile(file, data.data(), data.size()));

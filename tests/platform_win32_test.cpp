@@ -64,7 +64,7 @@ TEST(LinkAtTheNameWin32, IsNeverWrittenThrough) {
   ASSERT_TRUE(setFileTimes(outside, FileTime{1000000000, 0}));
   const PathInfo* const likes[] = {nullptr, &missing};
   for (const PathInfo* like : likes) {
-    OutputFile file = createOutputFile(link, like);
+    FileHandle file = createOutputFile(link, like);
     EXPECT_EQ(file, invalidHandle) << (like != nullptr);
     if (file != invalidHandle) closeOutputFile(file);
   }
@@ -155,7 +155,7 @@ TEST(OutputFileWin32, OverwritesHiddenAndSystemFilesAndKeepsThemSo) {
     std::string path = s.dir + "\\f" + std::to_string(attributes);
     putFile(path, "old content");
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
-    OutputFile file = createOutputFile(path);
+    FileHandle file = createOutputFile(path);
     ASSERT_NE(file, invalidHandle) << attributes;
     EXPECT_TRUE(writeOutputFile(file, "new", 3));
     EXPECT_TRUE(closeOutputFile(file));
@@ -183,7 +183,7 @@ TEST(HeldFileWin32, SharingOfTheHolderDecidesWhatSucceeds) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name;
     EXPECT_EQ(copyFileOver(held, backup), c.copiedFrom) << c.name;
-    OutputFile file = createOutputFile(held);
+    FileHandle file = createOutputFile(held);
     EXPECT_EQ(file != invalidHandle, c.written) << c.name;
     if (file != invalidHandle) closeOutputFile(file);
     // Whatever the sharing, its identity can be read for the journal.
@@ -259,7 +259,7 @@ TEST(Utf8PathsWin32, NonAsciiNamesReachTheFileSystemAsTheyAre) {
   // The ZIP library gets the long form of the full path, still in UTF-8.
   EXPECT_EQ(systemPath(file), "\\\\?\\" + file);
   EXPECT_TRUE(createDirectory(dir));
-  OutputFile out = createOutputFile(file);
+  FileHandle out = createOutputFile(file);
   ASSERT_NE(out, invalidHandle);
   EXPECT_TRUE(writeOutputFile(out, "data", 4));
   EXPECT_TRUE(closeOutputFile(out));

@@ -135,9 +135,10 @@ bool emptyDirectory(const std::string& path);
 // attributes). False when either cannot be read.
 bool sameFileContent(const std::string& a, const std::string& b);
 
-// Output file handle; invalidHandle when creation failed.
-typedef std::intptr_t OutputFile;
-const OutputFile invalidHandle = -1;
+// An open file, written through the output operations below or read through
+// an InputFile; invalidHandle when it could not be opened.
+typedef std::intptr_t FileHandle;
+const FileHandle invalidHandle = -1;
 
 // Creates `path` or truncates it to zero length, opened for writing; a
 // symbolic link (Windows: or junction) at `path` itself is never written
@@ -150,18 +151,18 @@ const OutputFile invalidHandle = -1;
 // it is there after all); when `like` is a file, the new file gets its
 // permission bits (Windows: those attributes) and, where the system lets the
 // run set them, its owner and group.
-OutputFile createOutputFile(const std::string& path, const PathInfo* like = nullptr);
+FileHandle createOutputFile(const std::string& path, const PathInfo* like = nullptr);
 
 // Writes all `size` bytes of `data`. True when every byte was written.
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size);
 
 // Starts writing the file's data to the disk (without waiting for it) and
 // closes the file. True when the data reached the system without error.
-bool closeOutputFile(OutputFile file);
+bool closeOutputFile(FileHandle file);
 
 // Forces the data and metadata written to `file` so far to the disk. True on
 // success.
-bool flushOutputFile(OutputFile file);
+bool flushOutputFile(FileHandle file);
 
 // Forces the data and metadata of the file `path` to the disk. True on success.
 bool syncFile(const std::string& path);
@@ -237,7 +238,7 @@ void releaseDirectory(DirectoryHold* hold);
 
 // A file opened by openInputFile, with its size and times as they were then.
 struct InputFile {
-  std::intptr_t handle = -1;
+  FileHandle handle = invalidHandle;
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // last write, in the system's own unit
   std::int64_t changed = 0;   // POSIX: last status change; Windows: 0
@@ -262,7 +263,8 @@ enum class Reading {
 
 // Opens the existing regular file `path` for reading, as `reading` says, and
 // records its size and times (POSIX: O_RDONLY|O_CLOEXEC either way). False
-// (and file->handle -1) when it cannot be opened or is no regular file.
+// (and file->handle invalidHandle) when it cannot be opened or is no regular
+// file.
 bool openInputFile(const std::string& path, InputFile* file, Reading reading);
 
 // Reads up to `size` bytes at `offset` into `buffer`; returns how many (fewer
@@ -273,7 +275,8 @@ std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* bu
 // True when the open file still has the size and times recorded at its open.
 bool inputFileUnchanged(const InputFile& file);
 
-// Closes the file; does nothing for one not open. Sets file->handle to -1.
+// Closes the file; does nothing for one not open. Sets file->handle to
+// invalidHandle.
 void closeInputFile(InputFile* file);
 
 #endif

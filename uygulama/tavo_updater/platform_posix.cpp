@@ -370,7 +370,7 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+FileHandle createOutputFile(const std::string& path, const PathInfo* like) {
   // A symbolic link at the target is refused, so nothing is written outside it.
   // Non-blocking: a FIFO without a reader fails instead of stalling the run.
   int fd = openEmptied(native(path), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666, like);
@@ -380,21 +380,21 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
     close(fd);
     return invalidHandle;
   }
-  return OutputFile(fd);
+  return FileHandle(fd);
 }
 
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   return writeAll(int(file), static_cast<const char*>(data), size);
 }
 
-bool closeOutputFile(OutputFile file) {
+bool closeOutputFile(FileHandle file) {
   // The write-back starts now, in the background; syncVolume waits for it
   // at the end of the run, so the files' writes to the disk overlap.
   sync_file_range(int(file), 0, 0, SYNC_FILE_RANGE_WRITE);
   return close(int(file)) == 0;
 }
 
-bool flushOutputFile(OutputFile file) { return fsync(int(file)) == 0; }
+bool flushOutputFile(FileHandle file) { return fsync(int(file)) == 0; }
 
 bool syncFile(const std::string& path) {
   int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -565,7 +565,7 @@ std::int64_t nanoseconds(const struct timespec& t) {
 }  // namespace
 
 bool openInputFile(const std::string& path, InputFile* file, Reading) {
-  file->handle = -1;
+  file->handle = invalidHandle;
   struct stat st;
   int fd = openRegularFile(native(path), &st);
   if (fd < 0) return false;
@@ -595,6 +595,6 @@ bool inputFileUnchanged(const InputFile& file) {
 }
 
 void closeInputFile(InputFile* file) {
-  if (file->handle >= 0) close(int(file->handle));
-  file->handle = -1;
+  if (file->handle != invalidHandle) close(int(file->handle));
+  file->handle = invalidHandle;
 }

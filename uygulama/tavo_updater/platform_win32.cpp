@@ -574,7 +574,7 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+FileHandle createOutputFile(const std::string& path, const PathInfo* like) {
   // Readers may share the file while it is written (a scanner that already
   // holds it with full sharing does not make the extraction fail); writers
   // may not, so nobody changes the bytes whose size and CRC-32 we check.
@@ -588,7 +588,7 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
     DWORD given = like->kind == PathKind::file ? like->permissions & keptAttributes : 0;
     HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                                   given != 0 ? given : FILE_ATTRIBUTE_NORMAL);
-    if (h != INVALID_HANDLE_VALUE) return OutputFile(h);
+    if (h != INVALID_HANDLE_VALUE) return FileHandle(h);
     if (GetLastError() != ERROR_FILE_EXISTS) return invalidHandle;
   }
   DWORD attributes = 0, keep = 0, disposition = OPEN_ALWAYS;
@@ -601,12 +601,12 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, disposition,
                                 keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return invalidHandle;
-  if (SetEndOfFile(h)) return OutputFile(h);
+  if (SetEndOfFile(h)) return FileHandle(h);
   CloseHandle(h);
   return invalidHandle;
 }
 
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   HANDLE h = reinterpret_cast<HANDLE>(file);
   const char* next = static_cast<const char*>(data);
   // WriteFile takes at most a DWORD per call and may write less than asked.
@@ -644,7 +644,7 @@ bool writeBack(HANDLE h) {
 
 }  // namespace
 
-bool closeOutputFile(OutputFile file) {
+bool closeOutputFile(FileHandle file) {
   HANDLE h = reinterpret_cast<HANDLE>(file);
   bool written = writeBack(h);
   return CloseHandle(h) != 0 && written;
@@ -728,7 +728,7 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return true;
 }
 
-bool flushOutputFile(OutputFile file) {
+bool flushOutputFile(FileHandle file) {
   return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
 }
 
@@ -861,7 +861,7 @@ bool openInputFile(const std::string& path, InputFile* file, Reading reading) {
   // open the file for writing or for deleting, which a rename or a
   // replacement of the file needs too; one that has it open for writing makes
   // this open fail. In passing: sharing everything, tried once.
-  file->handle = -1;
+  file->handle = invalidHandle;
   std::wstring name = longPath(path);
   HANDLE h =
       reading == Reading::inPassing
@@ -902,6 +902,6 @@ bool inputFileUnchanged(const InputFile& file) {
 }
 
 void closeInputFile(InputFile* file) {
-  if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
-  file->handle = -1;
+  if (file->handle != invalidHandle) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  file->handle = invalidHandle;
 }

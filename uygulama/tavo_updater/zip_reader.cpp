@@ -305,7 +305,7 @@ struct Written {
 // Where decoded bytes go: written to `out`, or compared with the next bytes
 // of `in` (into `buffer`), which stops the decoding at the first difference.
 struct Sink {
-  OutputFile out = invalidHandle;
+  FileHandle out = invalidHandle;
   std::string* text = nullptr;  // or kept in memory
   InputFile* in = nullptr;
   std::uint64_t* at = nullptr;  // where the next bytes of `in` are
@@ -588,7 +588,7 @@ std::uint64_t firstOverlap(std::vector<Span> spans) {
 }  // namespace
 
 ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests) {
-  if (file.handle == -1) return nullptr;
+  if (file.handle == invalidHandle) return nullptr;
   ArchiveSource* s = new ArchiveSource;
   s->file = file;
   s->digests = digests;
