@@ -16,6 +16,7 @@
 #include "paths.h"
 #include "rollback.h"
 #include "scratch.h"
+#include "test_archive.h"
 #include "zip_builder.h"
 #include "zip_reader.h"
 
@@ -65,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   writeBytes(root + "/u.zip", bytes);
 
   makeDirs(yedekDir);
-  ZipArchive* z = openArchive(root + "/u.zip");
-  if (z != nullptr) {
+  TestArchive archive = openTestArchive(root + "/u.zip");
+  if (ZipArchive* z = archive.z) {
     Journal gunluk;
     Outcome sonuc;
     bool ok = installEntries(z, {inst, yedekDir, false}, &gunluk, &sonuc) == Installed::done;
-    closeArchive(z);
+    closeTestArchive(&archive);
     closeJournal(&gunluk);
     const std::vector<Backup>& yedekler = gunluk.changes.yedekler;
     bool restored = ok || rollBack(gunluk.changes);
@@ -89,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         violated("the rollback did not give back the installation");
     }
   }
+  closeTestArchive(&archive);
   Tree around = treeOf(root);
   for (auto it = around.begin(); it != around.end();)
     it = it->first.rfind("inst", 0) == 0 ? around.erase(it) : std::next(it);

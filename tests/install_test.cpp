@@ -8,6 +8,7 @@
 #include <set>
 
 #include "scratch.h"
+#include "test_archive.h"
 #include "zip_builder.h"
 
 namespace {
@@ -75,13 +76,14 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     for (const auto& file : c.before) putFile(hedef + "/" + file.first, file.second);
     std::filesystem::create_directories(hedef + "/" + yedek);
     writeBytes(dir + "/u.zip", buildZipOf(c.entries));
-    ZipArchive* z = openArchive(dir + "/u.zip");
+    TestArchive archive = openTestArchive(dir + "/u.zip");
+    ZipArchive* z = archive.z;
     ASSERT_NE(z, nullptr) << c.what;
     Journal gunluk;
     Outcome sonuc;
     Installed got = installEntries(z, {hedef, hedef + "\\" + yedek, false}, &gunluk, &sonuc);
     EXPECT_EQ(got == Installed::done, c.ok) << c.what;
-    closeArchive(z);
+    closeTestArchive(&archive);
     closeJournal(&gunluk);
     const Changes& run = gunluk.changes;
     // The plan on disk names every file of the lists, with its kind.

@@ -1,6 +1,7 @@
 // Control of the fault-injecting platform layer: it passes every call to the
-// real POSIX operations, counts the calls of each operation, and can make
-// the k-th call of one operation fail.
+// real POSIX operations, counts the calls of each operation named below, and
+// can make the k-th call of one of them fail. sleepMilliseconds returns at
+// once, so that in-process runs do not wait for the host's pause.
 #ifndef TAVO_TESTS_PLATFORM_FAULTY_H
 #define TAVO_TESTS_PLATFORM_FAULTY_H
 
@@ -39,10 +40,9 @@ bool faultInjected();
 // system that answers differently the second time).
 void serveOtherBytesLater(const std::string& path, const std::string& bytes);
 
-// The pause of the host wait is skipped, so that in-process runs are quick.
-
 // In a process whose environment sets TAVO_KILL_AT=k (the killable test
-// build of the updater), the k-th file-system operation kills the process
-// with SIGKILL: a copy or a write after half of its data, any other
-// operation before it acts.
+// build of the updater), the k-th call of an operation that changes the
+// file system or reads a whole file kills the process with SIGKILL: a copy or
+// a write after half of its data, any other operation before it acts.
+// Questions (lookAt, canMoveAside, ...) are not counted.
 #endif

@@ -153,14 +153,23 @@ TEST(PosixCanMoveAside, AgreesWithTheRenameThatFollows) {
   removeScratchDir(dir);
 }
 
-TEST(PosixPathAttributes, DoesNotFollowLinks) {
+// A link at the path is the link itself, or what it leads to when followed:
+// then a link that leads nowhere is nothing there.
+TEST(PosixLookAt, FollowsALinkAtThePathOnlyWhenAsked) {
   std::string dir = makeScratchDir();
   fs::create_directory_symlink(dir, dir + "/dirlink");
-  bool isDirectory = true;
-  EXPECT_TRUE(pathAttributes(dir + "/dirlink", &isDirectory));
-  EXPECT_FALSE(isDirectory);
+  PathInfo info, top;
+  EXPECT_TRUE(lookAt(dir + "/dirlink", &info));
+  EXPECT_EQ(info.kind, PathKind::link);
+  EXPECT_TRUE(lookAt(dir + "/dirlink", &info, true));
+  EXPECT_EQ(info.kind, PathKind::directory);
+  ASSERT_TRUE(lookAt(dir, &top));
+  EXPECT_EQ(info.identity, top.identity);
   fs::create_symlink(dir + "/missing", dir + "/dangling");
-  EXPECT_TRUE(pathAttributes(dir + "/dangling", &isDirectory));
+  EXPECT_TRUE(lookAt(dir + "/dangling", &info));
+  EXPECT_EQ(info.kind, PathKind::link);
+  EXPECT_TRUE(lookAt(dir + "/dangling", &info, true));
+  EXPECT_EQ(info.kind, PathKind::missing);
   removeScratchDir(dir);
 }
 
@@ -187,11 +196,11 @@ TEST(PosixInputFile, ARenameDoesNotReachItAWriteIsSeen) {
   putFile(dir + "/g", "forged");
   InputFile renamed, written;
   char buffer[6];
-  ASSERT_TRUE(openInputFile(dir + "/f", &renamed));
+  ASSERT_TRUE(openInputFile(dir + "/f", &renamed, Reading::steady));
   ASSERT_EQ(rename((dir + "/g").c_str(), (dir + "/f").c_str()), 0);
   EXPECT_EQ(readInputFile(renamed, 0, buffer, 6), 6);
   EXPECT_EQ(std::string(buffer, 6) + std::to_string(inputFileUnchanged(renamed)), "signed0");
-  ASSERT_TRUE(openInputFile(dir + "/f", &written));
+  ASSERT_TRUE(openInputFile(dir + "/f", &written, Reading::steady));
   struct stat st;
   ASSERT_EQ(fstat(int(written.handle), &st), 0);
   usleep(20000);  // past the file system's clock tick

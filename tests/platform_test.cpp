@@ -19,15 +19,16 @@ std::time_t modificationTime(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? st.st_mtime : std::time_t(-1);
 }
 
-TEST(PathAttributes, TellsFilesDirectoriesAndMissingPathsApart) {
+TEST(LookAt, TellsFilesDirectoriesAndMissingPathsApart) {
   std::string dir = makeScratchDir();
   putFile(dir + "/f", "x");
-  bool isDirectory = true;
-  EXPECT_TRUE(pathAttributes(dir + "\\f", &isDirectory));
-  EXPECT_FALSE(isDirectory);
-  EXPECT_TRUE(pathAttributes(dir, &isDirectory));
-  EXPECT_TRUE(isDirectory);
-  EXPECT_FALSE(pathAttributes(dir + "/missing", &isDirectory));
+  PathInfo info;
+  EXPECT_TRUE(lookAt(dir + "\\f", &info));
+  EXPECT_EQ(info.kind, PathKind::file);
+  EXPECT_TRUE(lookAt(dir, &info));
+  EXPECT_EQ(info.kind, PathKind::directory);
+  EXPECT_TRUE(lookAt(dir + "/missing", &info));
+  EXPECT_EQ(info.kind, PathKind::missing);
   removeScratchDir(dir);
 }
 
@@ -87,25 +88,27 @@ TEST(RemoveTree, DeletesEverythingBelowAndTheDirectoryItself) {
   removeScratchDir(dir);
 }
 
-TEST(FileIdentity, IsEqualExactlyForTheSameFile) {
+TEST(LookAtIdentity, IsEqualExactlyForTheSameFile) {
   std::string dir = makeScratchDir();
   putFile(dir + "/a", "x");
   putFile(dir + "/b", "x");
-  std::string a1, a2, b;
-  ASSERT_TRUE(fileIdentity(dir + "/a", &a1));
-  ASSERT_TRUE(fileIdentity(dir + "\\.\\a", &a2));
-  ASSERT_TRUE(fileIdentity(dir + "/b", &b));
-  EXPECT_EQ(a1, a2);
-  EXPECT_NE(a1, b);
-  std::string missing;
-  EXPECT_FALSE(fileIdentity(dir + "/c", &missing));
+  PathInfo a1, a2, b;
+  ASSERT_TRUE(lookAt(dir + "/a", &a1, true));
+  ASSERT_TRUE(lookAt(dir + "\\.\\a", &a2, true));
+  ASSERT_TRUE(lookAt(dir + "/b", &b, true));
+  EXPECT_EQ(a1.identity, a2.identity);
+  EXPECT_NE(a1.identity, b.identity);
+  PathInfo missing;
+  EXPECT_TRUE(lookAt(dir + "/c", &missing, true));
+  EXPECT_EQ(missing.kind, PathKind::missing);
+  EXPECT_EQ(missing.identity, "");
   removeScratchDir(dir);
 }
 
 TEST(OutputFile, CreatesTruncatesAndWritesEveryByte) {
   std::string dir = makeScratchDir();
   putFile(dir + "/f", "a much longer old content");
-  OutputFile file = createOutputFile(dir + "\\f");
+  FileHandle file = createOutputFile(dir + "\\f");
   ASSERT_NE(file, invalidHandle);
   std::string data(300000, 'q');
   EXPECT_TRUE(writeOutputFile(file, data.data(), data.size()));

@@ -64,7 +64,7 @@ TEST(LinkAtTheNameWin32, IsNeverWrittenThrough) {
   ASSERT_TRUE(setFileTimes(outside, FileTime{1000000000, 0}));
   const PathInfo* const likes[] = {nullptr, &missing};
   for (const PathInfo* like : likes) {
-    OutputFile file = createOutputFile(link, like);
+    FileHandle file = createOutputFile(link, like);
     EXPECT_EQ(file, invalidHandle) << (like != nullptr);
     if (file != invalidHandle) closeOutputFile(file);
   }
@@ -115,7 +115,7 @@ TEST(CanMoveAsideWin32, HeldWhileAProgramKeepsTheFileWithoutDeleteSharing) {
   EXPECT_FALSE(canMoveAside(s.dir + "\\missing"));
 }
 
-TEST(PathAttributesWin32, ReadOnlyHiddenAndSystemFilesExist) {
+TEST(LookAtWin32, ReadOnlyHiddenAndSystemFilesExist) {
   const DWORD cases[] = {FILE_ATTRIBUTE_READONLY, FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM,
                          FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN};
   Scratch s;
@@ -123,24 +123,24 @@ TEST(PathAttributesWin32, ReadOnlyHiddenAndSystemFilesExist) {
     std::string path = s.dir + "\\f" + std::to_string(attributes);
     putFile(path, "x");
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
-    bool isDirectory = true;
-    EXPECT_TRUE(pathAttributes(path, &isDirectory)) << attributes;
-    EXPECT_FALSE(isDirectory) << attributes;
+    PathInfo info;
+    EXPECT_TRUE(lookAt(path, &info)) << attributes;
+    EXPECT_EQ(info.kind, PathKind::file) << attributes;
   }
 }
 
-TEST(FileIdentityWin32, NamesDifferingOnlyInLetterCaseAreOneFile) {
+TEST(LookAtIdentityWin32, NamesDifferingOnlyInLetterCaseAreOneFile) {
   Scratch s;
   putFile(s.dir + "\\Veri.txt", "x");
   putFile(s.dir + "\\Other.txt", "x");
-  std::string original, upper, lower, other;
-  ASSERT_TRUE(fileIdentity(s.dir + "\\Veri.txt", &original));
-  ASSERT_TRUE(fileIdentity(s.dir + "\\VERI.TXT", &upper));
-  ASSERT_TRUE(fileIdentity(s.dir + "/veri.txt", &lower));
-  ASSERT_TRUE(fileIdentity(s.dir + "\\Other.txt", &other));
-  EXPECT_EQ(original, upper);
-  EXPECT_EQ(original, lower);
-  EXPECT_NE(original, other);
+  PathInfo original, upper, lower, other;
+  ASSERT_TRUE(lookAt(s.dir + "\\Veri.txt", &original, true));
+  ASSERT_TRUE(lookAt(s.dir + "\\VERI.TXT", &upper, true));
+  ASSERT_TRUE(lookAt(s.dir + "/veri.txt", &lower, true));
+  ASSERT_TRUE(lookAt(s.dir + "\\Other.txt", &other, true));
+  EXPECT_EQ(original.identity, upper.identity);
+  EXPECT_EQ(original.identity, lower.identity);
+  EXPECT_NE(original.identity, other.identity);
 }
 
 // Windows' CREATE_ALWAYS refuses these unless the bits are passed again
@@ -155,7 +155,7 @@ TEST(OutputFileWin32, OverwritesHiddenAndSystemFilesAndKeepsThemSo) {
     std::string path = s.dir + "\\f" + std::to_string(attributes);
     putFile(path, "old content");
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes));
-    OutputFile file = createOutputFile(path);
+    FileHandle file = createOutputFile(path);
     ASSERT_NE(file, invalidHandle) << attributes;
     EXPECT_TRUE(writeOutputFile(file, "new", 3));
     EXPECT_TRUE(closeOutputFile(file));
@@ -183,12 +183,12 @@ TEST(HeldFileWin32, SharingOfTheHolderDecidesWhatSucceeds) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << c.name;
     EXPECT_EQ(copyFileOver(held, backup), c.copiedFrom) << c.name;
-    OutputFile file = createOutputFile(held);
+    FileHandle file = createOutputFile(held);
     EXPECT_EQ(file != invalidHandle, c.written) << c.name;
     if (file != invalidHandle) closeOutputFile(file);
     // Whatever the sharing, its identity can be read for the journal.
-    std::string identity;
-    EXPECT_TRUE(fileIdentity(held, &identity)) << c.name;
+    PathInfo info;
+    EXPECT_TRUE(lookAt(held, &info, true) && info.kind == PathKind::file) << c.name;
     if (!c.written) {
       putFile(backup, "backup content");
       EXPECT_FALSE(copyFileOver(backup, held)) << c.name;
@@ -208,9 +208,9 @@ TEST(RemoveTreeWin32, DeletesReadOnlyAndHiddenEntriesToo) {
   ASSERT_TRUE(SetFileAttributesA((tree + "\\a\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesA((tree + "\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
   EXPECT_TRUE(removeTree(tree));
-  bool isDirectory = false;
-  EXPECT_FALSE(pathAttributes(tree, &isDirectory));
-  EXPECT_TRUE(pathAttributes(s.dir, &isDirectory));
+  PathInfo info;
+  EXPECT_TRUE(lookAt(tree, &info) && info.kind == PathKind::missing);
+  EXPECT_TRUE(lookAt(s.dir, &info) && info.kind == PathKind::directory);
 }
 
 TEST(WaitForProcessWin32, WaitsOnALiveProcessAndOpensNothingElse) {
@@ -259,19 +259,18 @@ TEST(Utf8PathsWin32, NonAsciiNamesReachTheFileSystemAsTheyAre) {
   // The ZIP library gets the long form of the full path, still in UTF-8.
   EXPECT_EQ(systemPath(file), "\\\\?\\" + file);
   EXPECT_TRUE(createDirectory(dir));
-  OutputFile out = createOutputFile(file);
+  FileHandle out = createOutputFile(file);
   ASSERT_NE(out, invalidHandle);
   EXPECT_TRUE(writeOutputFile(out, "data", 4));
   EXPECT_TRUE(closeOutputFile(out));
   // Seen through the wide API, the name has the intended letters.
   EXPECT_TRUE(fs::is_regular_file(fs::path(fs::u8path(s.dir)) / L"\u00e7al\u0131\u015fma" /
                                   L"g\u00fcncel dosya.txt"));
-  bool isDirectory = true;
-  EXPECT_TRUE(pathAttributes(file, &isDirectory));
-  EXPECT_FALSE(isDirectory);
+  PathInfo info;
+  EXPECT_TRUE(lookAt(file, &info));
+  EXPECT_EQ(info.kind, PathKind::file);
   EXPECT_TRUE(setFileTimes(file, FileTime{1600000000, 0}));
-  std::string identity;
-  EXPECT_TRUE(fileIdentity(file, &identity));
+  EXPECT_TRUE(lookAt(file, &info, true) && !info.identity.empty());
   EXPECT_TRUE(copyFileOver(file, file + ".bak"));
   EXPECT_TRUE(removeFile(file + ".bak"));
   EXPECT_TRUE(removeTree(dir));
@@ -281,8 +280,9 @@ TEST(Utf8PathsWin32, NonAsciiNamesReachTheFileSystemAsTheyAre) {
 // The hold is a mutex every session sees: one that refuses us (another user's) is busy.
 TEST(HoldWin32, AGlobalMutexThatRefusesUsIsBusy) {
   Scratch s;
-  std::string id;
-  ASSERT_TRUE(fileIdentity(s.dir, &id));
+  PathInfo dir;
+  ASSERT_TRUE(lookAt(s.dir, &dir, true) && dir.kind == PathKind::directory);
+  std::string id = dir.identity;
   std::replace(id.begin(), id.end(), ':', '_');
   PSECURITY_DESCRIPTOR nobody = nullptr;  // a DACL that grants nothing
   ConvertStringSecurityDescriptorToSecurityDescriptorA("D:", SDDL_REVISION_1, &nobody, nullptr);

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "scratch.h"
+#include "test_archive.h"
 #include "zip_builder.h"
 
 namespace {
@@ -21,17 +22,19 @@ namespace fs = std::filesystem;
 struct Opened {
   std::string dir;
   ZipArchive* z;
+  TestArchive archive;
 };
 
 Opened openBytes(const std::string& bytes) {
-  Opened o{makeScratchDir(), nullptr};
+  Opened o{makeScratchDir(), nullptr, {}};
   writeBytes(o.dir + "/a.zip", bytes);
-  o.z = openArchive(o.dir + "\\a.zip");
+  o.archive = openTestArchive(o.dir + "\\a.zip");
+  o.z = o.archive.z;
   return o;
 }
 
 void finish(Opened* o) {
-  if (o->z) closeArchive(o->z);
+  closeTestArchive(&o->archive);
   removeScratchDir(o->dir);
 }
 
@@ -66,8 +69,8 @@ TEST(OpenArchive, RefusesWhatIsNotOneWholeArchive) {
     finish(&o);
   }
   std::string dir = makeScratchDir();
-  EXPECT_EQ(openArchive(dir + "/missing.zip"), nullptr);
-  EXPECT_EQ(openArchive(dir), nullptr);
+  EXPECT_EQ(openTestArchive(dir + "/missing.zip").z, nullptr);
+  EXPECT_EQ(openTestArchive(dir).z, nullptr);
   removeScratchDir(dir);
 }
 

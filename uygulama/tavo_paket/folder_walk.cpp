@@ -72,7 +72,8 @@ bool walkDirectory(const std::string& dir, const std::string& prefix, Walk* walk
 
 void walkFolder(const std::string& folder, Walk* walk) {
   *walk = Walk();
-  std::string identity;
-  if (fileIdentity(folder, &identity)) walk->directoryIdentities.push_back(identity);
+  PathInfo top;
+  if (lookAt(folder, &top, true) && top.kind != PathKind::missing)
+    walk->directoryIdentities.push_back(top.identity);
   walkDirectory(folder, "", walk);
 }

@@ -48,10 +48,10 @@ std::string parentOf(const std::string& path) {
 
 // True when the archive would be written into the folder or below it.
 bool insideFolder(const std::string& zip, const Walk& walk) {
-  std::string identity;
+  PathInfo parent;
   const std::vector<std::string>& dirs = walk.directoryIdentities;
-  return fileIdentity(parentOf(zip), &identity) &&
-         std::find(dirs.begin(), dirs.end(), identity) != dirs.end();
+  return lookAt(parentOf(zip), &parent, true) && parent.kind != PathKind::missing &&
+         std::find(dirs.begin(), dirs.end(), parent.identity) != dirs.end();
 }
 
 // The archive's entries: the release list first, then the folder's.

@@ -57,7 +57,7 @@ zip_int64_t fileCommand(void* userdata, void* data, zip_uint64_t len, zip_source
   switch (cmd) {
     case ZIP_SOURCE_OPEN:
       s->position = 0;
-      if (!openInputFile(s->item->path, &s->file)) return failed(s, ZIP_ER_OPEN);
+      if (!openInputFile(s->item->path, &s->file, Reading::steady)) return failed(s, ZIP_ER_OPEN);
       return s->file.size == s->item->size ? 0 : failed(s, ZIP_ER_CHANGED);
     case ZIP_SOURCE_READ:
       return readSome(s, data, len);

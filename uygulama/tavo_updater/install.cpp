@@ -49,14 +49,14 @@ void makeDirectoriesFor(const std::string& path, std::size_t from, Progress* p) 
 
 // A directory entry succeeds when the directory exists afterwards, made
 // now or before; a file in its way, or a failed creation, fails it. The
-// check looks at the path with a separator at its end, so that a link to a
-// directory that the installation already holds counts as the directory.
+// check follows a link at the path, so that a link to a directory that the
+// installation already holds counts as the directory.
 bool makeDirectoryEntry(const std::string& path, std::size_t from, Progress* p) {
   std::string asDirectory = path;
   if (asDirectory.back() != '\\' && asDirectory.back() != '/') asDirectory += '\\';
   makeDirectoriesFor(asDirectory, from, p);
-  bool isDirectory = false;
-  return pathAttributes(asDirectory, &isDirectory) && isDirectory;
+  PathInfo info;
+  return lookAt(asDirectory, &info, true) && info.kind == PathKind::directory;
 }
 
 // Forces the names of `path` and of the directories above it, up to

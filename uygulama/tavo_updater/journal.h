@@ -77,7 +77,7 @@ struct JournalContent {
 // the run has made.
 struct Journal {
   std::string path;
-  OutputFile file = invalidHandle;
+  FileHandle file = invalidHandle;
   Changes changes;
 };
 

@@ -140,7 +140,7 @@ bool writeOutcome(const std::string& path, const Outcome& outcome) {
   // A reader never sees a part of the object: it is whole on the disk under
   // the temporary name before the rename puts it in place.
   std::string json = outcomeJson(outcome), temporary = path + ".tmp";
-  OutputFile file = createOutputFile(temporary);
+  FileHandle file = createOutputFile(temporary);
   if (file == invalidHandle) return false;
   bool written = writeOutputFile(file, json.data(), json.size()) && flushOutputFile(file);
   written = closeOutputFile(file) && written;

@@ -4,8 +4,8 @@
 #include "platform.h"
 
 bool fileExists(const std::string& path) {
-  bool isDirectory = false;
-  return pathAttributes(path, &isDirectory) && !isDirectory;
+  PathInfo info;
+  return lookAt(path, &info) && info.kind != PathKind::missing && info.kind != PathKind::directory;
 }
 
 void makeDirs(const std::string& path) {

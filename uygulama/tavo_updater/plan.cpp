@@ -17,7 +17,7 @@ std::string volumeOf(const std::string& identity) { return identity.substr(0, id
 // or a link that leads nowhere yet and could come to lead there.
 bool lookAtDirectory(const std::string& dir, const std::string& backupIdentity, Plan* plan,
                      DirState* state) {
-  PathInfo info;
+  PathInfo info, led;
   std::string identity;
   *state = DirState::blocked;
   if (!lookAt(dir, &info)) return true;
@@ -26,7 +26,8 @@ bool lookAtDirectory(const std::string& dir, const std::string& backupIdentity, 
     return true;
   }
   if (info.kind == PathKind::link) {
-    if (!fileIdentity(dir, &identity)) return false;
+    if (!lookAt(dir, &led, true) || led.kind == PathKind::missing) return false;
+    identity = led.identity;
   } else if (info.kind == PathKind::directory) {
     identity = info.identity;
   } else {
@@ -272,8 +273,9 @@ bool stopsRun(Step step) {
 
 void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping, Plan* plan) {
   const std::string& hedef = to.hedef;
-  std::string backupIdentity;
-  fileIdentity(to.yedekDir, &backupIdentity);
+  PathInfo backup;  // no identity when it cannot be looked at
+  lookAt(to.yedekDir, &backup, true);
+  const std::string& backupIdentity = backup.identity;
   plan->backupVolume = volumeOf(backupIdentity);
   plan->volumes.emplace(plan->backupVolume, hedef);
   // Entries that share their bytes (a few KB that expand to gigabytes) are

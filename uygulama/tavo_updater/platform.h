@@ -18,10 +18,6 @@
 // (on Windows the UTF-8 "\\?\" form of the full path, so long paths open).
 std::string systemPath(const std::string& path);
 
-// Returns true when `path` exists (a symbolic link is not followed); then
-// sets *isDirectory. Returns false when it does not exist or cannot be queried.
-bool pathAttributes(const std::string& path, bool* isDirectory);
-
 // A moment as file systems keep it: seconds since 1970 and nanoseconds.
 struct FileTime {
   std::int64_t seconds = 0;
@@ -49,10 +45,13 @@ struct PathInfo {
   std::string identity;
 };
 
-// Looks at `path` once, not following a link at the path itself (links on
-// the way are followed). True with kind missing when nothing is there; false
-// when it cannot be queried.
-bool lookAt(const std::string& path, PathInfo* info);
+// Looks at `path` once: what it is, its size, time and identity. Links on the
+// way are followed; a link at the path itself is described as the link,
+// or, with `followLink`, as what it leads to (a link that leads nowhere is
+// then nothing there). True with kind missing when nothing is there (POSIX:
+// no such name, or a directory on the way missing; Windows: also a name the
+// system calls invalid); false when it cannot be queried.
+bool lookAt(const std::string& path, PathInfo* info, bool followLink = false);
 
 // Writes into *name the last component of the existing `path` as its
 // directory holds it: on Windows in its own letter case, whatever the case
@@ -133,19 +132,15 @@ bool removeTree(const std::string& path);
 // `path` itself. True when nothing is left below it.
 bool emptyDirectory(const std::string& path);
 
-// Writes into *identity a value that is equal for two paths exactly when they
-// name the same existing file (links followed). False when the path cannot be
-// queried.
-bool fileIdentity(const std::string& path, std::string* identity);
-
 // True when `a` and `b` are both regular files with the same bytes and the
 // same permission bits (on Windows the same read-only, hidden and system
 // attributes). False when either cannot be read.
 bool sameFileContent(const std::string& a, const std::string& b);
 
-// Output file handle; invalidHandle when creation failed.
-typedef std::intptr_t OutputFile;
-const OutputFile invalidHandle = -1;
+// An open file, written through the output operations below or read through
+// an InputFile; invalidHandle when it could not be opened.
+typedef std::intptr_t FileHandle;
+const FileHandle invalidHandle = -1;
 
 // Creates `path` or truncates it to zero length, opened for writing; a
 // symbolic link (Windows: or junction) at `path` itself is never written
@@ -158,21 +153,21 @@ const OutputFile invalidHandle = -1;
 // it is there after all); when `like` is a file, the new file gets its
 // permission bits (Windows: those attributes) and, where the system lets the
 // run set them, its owner and group.
-OutputFile createOutputFile(const std::string& path, const PathInfo* like = nullptr);
+FileHandle createOutputFile(const std::string& path, const PathInfo* like = nullptr);
 
 // Writes all `size` bytes of `data`. True when every byte was written.
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size);
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size);
 
 // Closes the file. Its data is on the disk once syncVolume of its volume has
 // returned; where a volume's sync does not write every file's data
 // (Windows), it is written to the device here first, and elsewhere the
 // write-back of a large file may start here, without waiting for it. True
 // when the data reached the system without error.
-bool closeOutputFile(OutputFile file);
+bool closeOutputFile(FileHandle file);
 
 // Forces the data and metadata written to `file` so far to the disk. True on
 // success.
-bool flushOutputFile(OutputFile file);
+bool flushOutputFile(FileHandle file);
 
 // Forces the data and metadata of the file `path` to the disk. True on success.
 bool syncFile(const std::string& path);
@@ -248,22 +243,34 @@ void releaseDirectory(DirectoryHold* hold);
 
 // A file opened by openInputFile, with its size and times as they were then.
 struct InputFile {
-  std::intptr_t handle = -1;
+  FileHandle handle = invalidHandle;
   std::uint64_t size = 0;
   std::int64_t modified = 0;  // last write, in the system's own unit
   std::int64_t changed = 0;   // POSIX: last status change; Windows: 0
 };
 
-// Opens the existing regular file `path` for reading and records its size and
-// times. Windows: shares reading only, so that no process can write, delete,
-// rename or replace it until it is closed (a process already writing it makes
-// the open fail). POSIX: O_RDONLY|O_CLOEXEC; a process with write access can
-// still write it in place, a rename over the path does not change what the
-// handle reads. False (and file->handle -1) when it cannot be opened or is no
-// regular file.
-// With `shareWriting` (Windows) other processes keep writing and deleting
-// it as they please, and the open does not wait for one that holds it.
-bool openInputFile(const std::string& path, InputFile* file, bool shareWriting = false);
+// What a file is read for, which says what other processes may do with it
+// while it is open.
+enum class Reading {
+  // Read as it is now through to its close (the update archive, a file
+  // being packed): kept from other processes as far as the system can.
+  // Windows: shared for reading only, so that no process can write, delete,
+  // rename or replace it until it is closed (a process already writing it
+  // makes the open fail; one holding it is waited for as above). POSIX: a
+  // process with write access can still write it in place; a rename over the
+  // path does not change what the handle reads.
+  steady,
+  // Read in passing (a file compared with an entry, a signature file):
+  // other processes keep writing, renaming and deleting it as they please,
+  // and the open never waits for one that holds it.
+  inPassing,
+};
+
+// Opens the existing regular file `path` for reading, as `reading` says, and
+// records its size and times (POSIX: O_RDONLY|O_CLOEXEC either way). False
+// (and file->handle invalidHandle) when it cannot be opened or is no regular
+// file.
+bool openInputFile(const std::string& path, InputFile* file, Reading reading);
 
 // Reads up to `size` bytes at `offset` into `buffer`; returns how many (fewer
 // only at the end of the file, 0 at or past it), or -1 on a read error.
@@ -273,11 +280,8 @@ std::int64_t readInputFile(const InputFile& file, std::uint64_t offset, void* bu
 // True when the open file still has the size and times recorded at its open.
 bool inputFileUnchanged(const InputFile& file);
 
-// Closes the file; does nothing for one not open. Sets file->handle to -1.
+// Closes the file; does nothing for one not open. Sets file->handle to
+// invalidHandle.
 void closeInputFile(InputFile* file);
-
-// True when the system reports that `path` does not exist (no such name, or a
-// directory on the way missing); false when it exists or cannot be queried.
-bool pathMissing(const std::string& path);
 
 #endif

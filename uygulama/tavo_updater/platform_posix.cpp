@@ -198,13 +198,6 @@ bool stillNamed(int fd, const std::string& p) {
 
 std::string systemPath(const std::string& path) { return native(path); }
 
-bool pathAttributes(const std::string& path, bool* isDirectory) {
-  struct stat st;
-  if (lstat(native(path).c_str(), &st) != 0) return false;
-  *isDirectory = S_ISDIR(st.st_mode);
-  return true;
-}
-
 namespace {
 
 FileTime fileTime(const struct timespec& t) {
@@ -220,10 +213,12 @@ PathKind kindOf(mode_t mode) {
 
 }  // namespace
 
-bool lookAt(const std::string& path, PathInfo* info) {
+bool lookAt(const std::string& path, PathInfo* info, bool followLink) {
   *info = PathInfo();
   struct stat st;
-  if (lstat(native(path).c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  std::string p = native(path);
+  if ((followLink ? stat(p.c_str(), &st) : lstat(p.c_str(), &st)) != 0)
+    return errno == ENOENT || errno == ENOTDIR;
   info->kind = kindOf(st.st_mode);
   info->size = std::uint64_t(st.st_size);
   info->modified = fileTime(st.st_mtim);
@@ -362,13 +357,6 @@ bool emptyDirectory(const std::string& path) {
   return empty;
 }
 
-bool fileIdentity(const std::string& path, std::string* identity) {
-  struct stat st;
-  if (stat(native(path).c_str(), &st) != 0) return false;
-  *identity = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-  return true;
-}
-
 bool sameFileContent(const std::string& a, const std::string& b) {
   int fa = open(native(a).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fa < 0) return false;
@@ -382,7 +370,7 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+FileHandle createOutputFile(const std::string& path, const PathInfo* like) {
   // A symbolic link at the target is refused, so nothing is written outside it.
   // Non-blocking: a FIFO without a reader fails instead of stalling the run.
   int fd = openEmptied(native(path), O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666, like);
@@ -392,10 +380,10 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
     close(fd);
     return invalidHandle;
   }
-  return OutputFile(fd);
+  return FileHandle(fd);
 }
 
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   return writeAll(int(file), static_cast<const char*>(data), size);
 }
 
@@ -410,14 +398,14 @@ const off_t writeBackFrom = 1 << 20;
 
 }  // namespace
 
-bool closeOutputFile(OutputFile file) {
+bool closeOutputFile(FileHandle file) {
   struct stat st;
   if (fstat(int(file), &st) == 0 && st.st_size >= writeBackFrom)
     sync_file_range(int(file), 0, 0, SYNC_FILE_RANGE_WRITE);
   return close(int(file)) == 0;
 }
 
-bool flushOutputFile(OutputFile file) { return fsync(int(file)) == 0; }
+bool flushOutputFile(FileHandle file) { return fsync(int(file)) == 0; }
 
 bool syncFile(const std::string& path) {
   int fd = open(native(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -587,8 +575,8 @@ std::int64_t nanoseconds(const struct timespec& t) {
 
 }  // namespace
 
-bool openInputFile(const std::string& path, InputFile* file, bool) {
-  file->handle = -1;
+bool openInputFile(const std::string& path, InputFile* file, Reading) {
+  file->handle = invalidHandle;
   struct stat st;
   int fd = openRegularFile(native(path), &st);
   if (fd < 0) return false;
@@ -618,11 +606,6 @@ bool inputFileUnchanged(const InputFile& file) {
 }
 
 void closeInputFile(InputFile* file) {
-  if (file->handle >= 0) close(int(file->handle));
-  file->handle = -1;
-}
-
-bool pathMissing(const std::string& path) {
-  struct stat st;
-  return lstat(native(path).c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+  if (file->handle != invalidHandle) close(int(file->handle));
+  file->handle = invalidHandle;
 }

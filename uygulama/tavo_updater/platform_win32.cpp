@@ -307,13 +307,6 @@ bool sameBytes(HANDLE a, HANDLE b) {
 
 std::string systemPath(const std::string& path) { return narrow(longPath(path)); }
 
-bool pathAttributes(const std::string& path, bool* isDirectory) {
-  DWORD attributes = attributesOf(longPath(path));
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  *isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  return true;
-}
-
 namespace {
 
 FileTime fromFileTime(const FILETIME& time) {
@@ -338,10 +331,12 @@ bool isLinkTag(HANDLE h) {
 
 }  // namespace
 
-bool lookAt(const std::string& path, PathInfo* info) {
+bool lookAt(const std::string& path, PathInfo* info, bool followLink) {
+  // Volume and file index name the file itself, whatever letter case or
+  // spelling the path uses.
   *info = PathInfo();
   HANDLE h = openFile(longPath(path), FILE_READ_ATTRIBUTES, shareAll, OPEN_EXISTING,
-                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+                      FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT));
   if (h == INVALID_HANDLE_VALUE) return isNotFound(GetLastError());
   BY_HANDLE_FILE_INFORMATION found;
   bool known = GetFileInformationByHandle(h, &found) != 0;
@@ -570,16 +565,6 @@ bool removeTree(const std::string& path) {
 
 bool emptyDirectory(const std::string& path) { return emptyTree(longPath(path)); }
 
-bool fileIdentity(const std::string& path, std::string* identity) {
-  // Volume and file index name the file itself, whatever letter case or
-  // spelling the path uses.
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!fileInformation(longPath(path), &info)) return false;
-  *identity = std::to_string(info.dwVolumeSerialNumber) + ":" +
-              std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow);
-  return true;
-}
-
 bool sameFileContent(const std::string& a, const std::string& b) {
   std::wstring first = longPath(a), second = longPath(b);
   DWORD attributesA = 0, attributesB = 0;
@@ -595,7 +580,7 @@ bool sameFileContent(const std::string& a, const std::string& b) {
   return same;
 }
 
-OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
+FileHandle createOutputFile(const std::string& path, const PathInfo* like) {
   // Readers may share the file while it is written (a scanner that already
   // holds it with full sharing does not make the extraction fail); writers
   // may not, so nobody changes the bytes whose size and CRC-32 we check.
@@ -609,7 +594,7 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
     DWORD given = like->kind == PathKind::file ? like->permissions & keptAttributes : 0;
     HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW,
                                   given != 0 ? given : FILE_ATTRIBUTE_NORMAL);
-    if (h != INVALID_HANDLE_VALUE) return OutputFile(h);
+    if (h != INVALID_HANDLE_VALUE) return FileHandle(h);
     if (GetLastError() != ERROR_FILE_EXISTS) return invalidHandle;
   }
   DWORD attributes = 0, keep = 0, disposition = OPEN_ALWAYS;
@@ -622,12 +607,12 @@ OutputFile createOutputFile(const std::string& path, const PathInfo* like) {
   HANDLE h = openNotThroughLink(name, GENERIC_WRITE, FILE_SHARE_READ, disposition,
                                 keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return invalidHandle;
-  if (SetEndOfFile(h)) return OutputFile(h);
+  if (SetEndOfFile(h)) return FileHandle(h);
   CloseHandle(h);
   return invalidHandle;
 }
 
-bool writeOutputFile(OutputFile file, const void* data, std::size_t size) {
+bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   HANDLE h = reinterpret_cast<HANDLE>(file);
   const char* next = static_cast<const char*>(data);
   // WriteFile takes at most a DWORD per call and may write less than asked.
@@ -665,7 +650,7 @@ bool writeBack(HANDLE h) {
 
 }  // namespace
 
-bool closeOutputFile(OutputFile file) {
+bool closeOutputFile(FileHandle file) {
   HANDLE h = reinterpret_cast<HANDLE>(file);
   bool written = writeBack(h);
   return CloseHandle(h) != 0 && written;
@@ -749,7 +734,7 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return true;
 }
 
-bool flushOutputFile(OutputFile file) {
+bool flushOutputFile(FileHandle file) {
   return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
 }
 
@@ -877,16 +862,18 @@ std::int64_t ticksOf(const FILETIME& time) {
 
 }  // namespace
 
-bool openInputFile(const std::string& path, InputFile* file, bool shareWriting) {
-  // Sharing reading only: while the handle is open no process can open the
-  // file for writing or for deleting, which a rename or a replacement of the
-  // file needs too; one that has it open for writing makes this open fail.
-  file->handle = -1;
+bool openInputFile(const std::string& path, InputFile* file, Reading reading) {
+  // Steady, sharing reading only: while the handle is open no process can
+  // open the file for writing or for deleting, which a rename or a
+  // replacement of the file needs too; one that has it open for writing makes
+  // this open fail. In passing: sharing everything, tried once.
+  file->handle = invalidHandle;
   std::wstring name = longPath(path);
-  HANDLE h = shareWriting ? CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
-                          : openFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL);
+  HANDLE h =
+      reading == Reading::inPassing
+          ? CreateFileW(name.c_str(), GENERIC_READ, shareAll, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN, nullptr)
+          : openFile(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
@@ -921,12 +908,6 @@ bool inputFileUnchanged(const InputFile& file) {
 }
 
 void closeInputFile(InputFile* file) {
-  if (file->handle != -1) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
-  file->handle = -1;
-}
-
-bool pathMissing(const std::string& path) {
-  if (attributesOf(longPath(path)) != INVALID_FILE_ATTRIBUTES) return false;
-  DWORD error = GetLastError();
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (file->handle != invalidHandle) CloseHandle(reinterpret_cast<HANDLE>(file->handle));
+  file->handle = invalidHandle;
 }

@@ -28,7 +28,7 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
 }
 
 bool removeStaleBackup(const std::string& yedekDir) {
-  bool isDirectory = false;
-  if (!pathAttributes(yedekDir, &isDirectory)) return true;
-  return isDirectory ? emptyDirectory(yedekDir) : removeTree(yedekDir);
+  PathInfo info;
+  if (!lookAt(yedekDir, &info) || info.kind == PathKind::missing) return true;
+  return info.kind == PathKind::directory ? emptyDirectory(yedekDir) : removeTree(yedekDir);
 }

@@ -168,8 +168,8 @@ int runUpdate(int argc, const char* const* argv) {
   if (!recoverOnly) makeDirs(run.hedef);
   run.yedekDir = run.hedef + "\\" + backupDirName;
   // A recovery of a directory that is not there has nothing to hold or do.
-  bool isDirectory = false;
-  if (recoverOnly && !pathAttributes(run.hedef, &isDirectory)) {
+  PathInfo there;
+  if (recoverOnly && !(lookAt(run.hedef, &there) && there.kind != PathKind::missing)) {
     finish(run, &sonuc, exitOk);
     relaunch(run.exe, run.hedef);
     return exitOk;

@@ -31,7 +31,7 @@ const std::uint64_t signatureFileLimit = 16 * 1024;
 // without being read whole.
 bool readSignatureFile(const std::string& path, std::string* text) {
   InputFile file;
-  if (!openInputFile(path, &file, true)) return false;
+  if (!openInputFile(path, &file, Reading::inPassing)) return false;
   std::string buffer(std::size_t(signatureFileLimit + 1), '\0');
   std::size_t got = 0;
   bool read = file.size <= signatureFileLimit;
@@ -183,9 +183,10 @@ bool blockAsChecked(ArchiveDigests* digests, std::uint64_t index, const void* da
 
 bool openVerifiedArchive(const std::string& hedef, const std::string& zip, InputFile* archive,
                          bool* keyed, ArchiveDigests* digests) {
-  bool opened = openInputFile(zip, archive);
+  bool opened = openInputFile(zip, archive, Reading::steady);
   std::string keyPath = joinPath(hedef, trustedKeyName);
-  *keyed = !pathMissing(keyPath);
+  PathInfo keyFile;
+  *keyed = !(lookAt(keyPath, &keyFile) && keyFile.kind == PathKind::missing);
   if (!*keyed) return true;
   std::string keyText, signatureText;
   MinisignKey key;

@@ -35,7 +35,6 @@ const std::size_t readAhead = 64 * 1024;
 
 struct ArchiveSource {
   InputFile file;
-  bool owned = false;
   ArchiveDigests* digests = nullptr;  // a signed archive's blocks
   zip_uint64_t position = 0;
   zip_error_t error;
@@ -154,7 +153,6 @@ zip_int64_t sourceCommand(void* userdata, void* data, zip_uint64_t len, zip_sour
       return ZIP_SOURCE_SUPPORTS_SEEKABLE |
              ZIP_SOURCE_MAKE_COMMAND_BITMASK(ZIP_SOURCE_ACCEPT_EMPTY);
     case ZIP_SOURCE_FREE:
-      if (s->owned) closeInputFile(&s->file);
       zip_error_fini(&s->error);
       delete s;
       return 0;
@@ -257,7 +255,7 @@ struct Written {
 // Where decoded bytes go: written to `out`, or compared with the next bytes
 // of `in` (into `buffer`), which stops the decoding at the first difference.
 struct Sink {
-  OutputFile out = invalidHandle;
+  FileHandle out = invalidHandle;
   std::string* text = nullptr;  // or kept in memory
   InputFile* in = nullptr;
   std::uint64_t* at = nullptr;  // where the next bytes of `in` are
@@ -540,20 +538,10 @@ std::uint64_t firstOverlap(std::vector<Span> spans) {
 }  // namespace
 
 ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests) {
-  if (file.handle == -1) return nullptr;
+  if (file.handle == invalidHandle) return nullptr;
   ArchiveSource* s = new ArchiveSource;
   s->file = file;
   s->digests = digests;
-  return wrapArchive(openFromSource(s), s);
-}
-
-ZipArchive* openArchive(const std::string& path) {
-  ArchiveSource* s = new ArchiveSource;
-  if (!openInputFile(path, &s->file)) {
-    delete s;
-    return nullptr;
-  }
-  s->owned = true;
   return wrapArchive(openFromSource(s), s);
 }
 
@@ -601,7 +589,8 @@ bool entryFacts(ZipArchive* a, std::uint64_t index, EntryFacts* facts) {
 bool entryMatchesFile(ZipArchive* a, std::uint64_t index, const std::string& path) {
   zip_stat_t st;
   InputFile file;
-  if (!extractableStat(a, index, &st) || !openInputFile(path, &file, true)) return false;
+  if (!extractableStat(a, index, &st) || !openInputFile(path, &file, Reading::inPassing))
+    return false;
   // The file's size and CRC-32 first: a file that differs costs one read,
   // not a decoding.
   std::uint32_t crc = 0;

@@ -33,9 +33,6 @@ struct ArchiveDigests;
 // reads differently fails that read and sets digests->mismatched.
 ZipArchive* openArchiveFrom(const InputFile& file, ArchiveDigests* digests = nullptr);
 
-// The same for the file `path`, opened here and closed by closeArchive.
-ZipArchive* openArchive(const std::string& path);
-
 // Number of entries in the central directory.
 std::uint64_t entryCount(ZipArchive* z);
 
