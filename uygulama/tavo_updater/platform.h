@@ -55,8 +55,8 @@ bool lookAt(const std::string& path, PathInfo* info, bool followLink = false);
 
 // Writes into *name the last component of the existing `path` as its
 // directory holds it: on Windows in its own letter case, whatever the case
-// `path` spells it in; on POSIX as `path` spells it. False when nothing is
-// there or it cannot be queried.
+// `path` spells it in; on POSIX as `path` spells it (the system is not
+// asked). False when nothing is there or it cannot be queried (Windows).
 bool storedName(const std::string& path, std::string* name);
 // Writes into *names the name (UTF-8) of every entry of the directory `path`
 // but "." and "..", in no particular order. True when the whole directory

@@ -3,11 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
-#include <linux/fs.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/syscall.h>
@@ -230,9 +228,8 @@ bool lookAt(const std::string& path, PathInfo* info, bool followLink) {
 }
 
 bool storedName(const std::string& path, std::string* name) {
+  // A POSIX name is what it is spelt: nothing to ask the system.
   std::string p = native(path);
-  struct stat st;
-  if (lstat(p.c_str(), &st) != 0) return false;
   *name = p.substr(p.find_last_of('/') + 1);
   return true;
 }
@@ -299,20 +296,12 @@ std::string nameKey(const std::string& name) { return name; }
 
 namespace {
 
-// True when the file or directory `p` is marked immutable or append-only
-// (chattr +i, +a), which refuses a rename even to root. Only these two are
-// opened for the question: opening a device can act on it. Whatever cannot
-// be asked (no permission to open, no such flags on this file system)
-// counts as not marked.
-bool markedUnchangeable(const std::string& p, const struct stat& st) {
-  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
-  int fd = open(p.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool marked =
-      ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
-  close(fd);
-  return marked;
+// True when statx reports the file or directory as immutable or
+// append-only (what chattr +i and +a make), which no rename gets past; a
+// file system that does not report those marks counts as not marked.
+bool markedUnchangeable(const struct statx& st) {
+  const std::uint64_t marks = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  return (st.stx_attributes & st.stx_attributes_mask & marks) != 0;
 }
 
 }  // namespace
@@ -321,16 +310,21 @@ bool canMoveAside(const std::string& path) {
   // What refuses a rename of an existing name and can be seen beforehand:
   // the marks above on the file or its directory, a directory this process
   // may not write (also on a read-only file system), and the sticky rule.
+  // Asked without opening anything: the plan asks it of every file it will
+  // move aside.
   std::string p = native(path);
   std::size_t slash = p.find_last_of('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
-  struct stat st, parent;
-  if (lstat(p.c_str(), &st) != 0 || stat(dir.c_str(), &parent) != 0) return false;
-  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
-  uid_t user = geteuid();
-  if ((parent.st_mode & S_ISVTX) && user != 0 && user != st.st_uid && user != parent.st_uid)
+  const unsigned wanted = STATX_TYPE | STATX_MODE | STATX_UID;
+  struct statx st, parent;
+  if (statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW, wanted, &st) != 0 ||
+      statx(AT_FDCWD, dir.c_str(), 0, wanted, &parent) != 0)
     return false;
-  return !markedUnchangeable(p, st) && !markedUnchangeable(dir, parent);
+  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+  static const uid_t user = geteuid();
+  if ((parent.stx_mode & S_ISVTX) && user != 0 && user != st.stx_uid && user != parent.stx_uid)
+    return false;
+  return !markedUnchangeable(st) && !markedUnchangeable(parent);
 }
 
 bool fileHolders(const std::string&, std::vector<FileHolder>*) { return true; }
