@@ -426,12 +426,14 @@ TEST(KillSweep, TheNextRunFinishesOrUndoesAnUpdateKilledAtEveryOperation) {
 
 // A superseded file that cannot be removed (immutable, as a program still
 // running from it is on Windows) stands where a killed run would have put
-// its backup of a.txt: the recovery leaves the current a.txt, and the next
-// update stops before it changes anything.
+// its backup of a.txt (or of old.dll, which the release drops): the
+// recovery leaves the current a.txt, and the next update stops before it
+// changes anything.
 TEST(KillSweep, ASupersededFileAtABackupPathIsNeverPutBack) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root: chattr";
   std::atomic<int> placed{0};
-  sweepPoints([&placed](int k) {
+  std::atomic<bool> droppedToo{false};
+  sweepPoints([&placed, &droppedToo](int k) {
     SweepScene s(false);
     if (!s.killAt(k)) return false;
     std::string leftover = s.inst + "/_guncelleme_yedek/a.txt";
@@ -448,6 +450,18 @@ TEST(KillSweep, ASupersededFileAtABackupPathIsNeverPutBack) {
     EXPECT_EQ(r.err, lineWith(errNoBackup, "a.txt"));
     EXPECT_EQ(treeOf(s.inst), current) << "changed before it stopped";
     std::system(("chattr -i '" + leftover + "'").c_str());
+    // The same at the backup path of a file the release drops (once).
+    std::string dropped = s.inst + "/_guncelleme_yedek/old.dll";
+    if (droppedToo.exchange(true)) return true;
+    fs::remove(leftover);
+    putFile(dropped, "superseded old.dll");
+    if (std::system(("chattr +i '" + dropped + "' 2>/dev/null").c_str()) != 0) return true;
+    current = treeOf(s.inst);
+    r = runUpdater(s.args(), s.root);
+    std::system(("chattr -i '" + dropped + "'").c_str());
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.err, lineWith(errNoBackup, "old.dll"));
+    EXPECT_EQ(treeOf(s.inst), current) << "changed before it stopped";
     return true;
   });
   if (placed == 0) GTEST_SKIP() << "chattr +i refused on this file system";

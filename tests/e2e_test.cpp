@@ -395,10 +395,22 @@ TEST(Rollback, ARepeatedNameRestoresTheContentFromBeforeTheRun) {
                     fileEntry("n.txt", "n2"), broken},
                    lineWith(errExtraction, "z.txt"));
 
+  // Two names of one file (a hard link) are both put back.
+  Scene linked = makeScene(installed);
+  fs::create_hard_link(linked.inst + "/a.txt", linked.inst + "/link.txt");
+  Tree before = treeOf(linked.inst);
+  RunResult r = runUpdater(
+      argsFor(linked, putArchive(linked, buildZipOf({fileEntry("a.txt", "v2"),
+                                                     fileEntry("link.txt", "v3"), broken}))),
+      linked.root);
+  EXPECT_EQ(r.code, 4);
+  EXPECT_EQ(treeOf(linked.inst), before);
+  removeScratchDir(linked.root);
+
   Scene s = makeScene(installed);
   std::string zip = putArchive(s, buildZipOf({fileEntry("a.txt", "v2"), fileEntry("a.txt", "v3"),
                                               fileEntry("n.txt", "n1"), fileEntry("n.txt", "n2")}));
-  RunResult r = runUpdater(argsFor(s, zip), s.root);
+  r = runUpdater(argsFor(s, zip), s.root);
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(fileContent(s.inst + "/a.txt"), "v3");
   EXPECT_EQ(fileContent(s.inst + "/n.txt"), "n2");

@@ -73,8 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bool ok = installEntries(z, {inst, yedekDir, false}, &gunluk, &sonuc) == Installed::done;
     closeTestArchive(&archive);
     closeJournal(&gunluk);
-    const std::vector<Backup>& yedekler = gunluk.changes.yedekler;
-    bool restored = ok || rollBack(gunluk.changes);
+    Changes changes;
+    bool restored = ok || (journalledChanges(inst, yedekDir, &changes) && rollBack(changes));
+    const std::vector<Backup>& yedekler = changes.yedekler;
     if (!restored) {
       for (const Backup& b : yedekler) {
         std::string name = b.target.substr(inst.size() + 1);

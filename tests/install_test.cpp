@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 #include "scratch.h"
 #include "test_archive.h"
@@ -19,8 +18,8 @@ struct Case {
   std::vector<ZipEntrySpec> entries;
   bool ok;
   std::map<std::string, std::string> after;  // the tree below hedef
-  std::size_t backups;                       // pairs in yedekler
-  std::size_t created;                       // paths in yeniler
+  std::size_t backups;                       // backups the journal leads to
+  std::size_t created;                       // files the journal says may be new
 };
 
 // Entries that come back to a directory seen before, and parents that a
@@ -68,7 +67,7 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
        false,
        {{"a", "<dir>"}, {"a/f", "1"}, {yedek, "<dir>"}},
        0,
-       2},
+       3},
   };
   for (const Case& c : cases) {
     std::string dir = makeScratchDir();
@@ -85,21 +84,13 @@ TEST(InstallEntries, MakesEveryParentAndStopsWhereOneIsBlocked) {
     EXPECT_EQ(got == Installed::done, c.ok) << c.what;
     closeTestArchive(&archive);
     closeJournal(&gunluk);
-    const Changes& run = gunluk.changes;
-    // The plan on disk names every file of the lists, with its kind.
-    std::vector<JournalRecord> records =
-        decodeJournal(fileContent(hedef + "/" + yedek + "/" + journalFileName)).records;
+    Changes run;
+    ASSERT_TRUE(journalledChanges(hedef, hedef + "\\" + yedek, &run)) << c.what;
     std::map<std::string, std::string> after = treeOf(hedef);
     after.erase(yedek + "/" + journalFileName);
     EXPECT_EQ(after, c.after) << c.what;
     EXPECT_EQ(run.yedekler.size(), c.backups) << c.what;
     EXPECT_EQ(run.yeniler.size(), c.created) << c.what;
-    std::set<std::pair<char, std::string>> planned;
-    for (const JournalRecord& r : records) planned.insert({r.kind, hedef + "\\" + r.name});
-    for (const Backup& b : run.yedekler)
-      EXPECT_TRUE(planned.count({journalMovedAside, b.target})) << c.what << " " << b.target;
-    for (const std::string& t : run.yeniler)
-      EXPECT_TRUE(planned.count({journalCreated, t})) << c.what << " " << t;
     removeScratchDir(dir);
   }
 }

@@ -71,12 +71,14 @@ TEST(Journal, APlanCutShortHoldsNothing) {
   }
   JournalContent content = decodeJournal(plan);
   EXPECT_TRUE(content.whole && same(content.records, records));
-  // After the plan, the notes of copied backups count, and nothing else.
+  // After the plan, the notes of changes made after it count (a copied
+  // backup, a file moved aside or created that the plan did not foresee),
+  // and nothing else.
   JournalRecord copied = {journalCopied, "b.txt", {}, "4321:8765/9"};
   std::vector<JournalRecord> noted = records;
-  noted.push_back(copied);
-  content =
-      decodeJournal(plan + encodeRecord(copied) + journalOf({records[1]}) + encodeRecord(copied));
+  noted.insert(noted.end(), {copied, records[1], records[3]});
+  content = decodeJournal(plan + encodeRecord(copied) + journalOf({records[1], records[3]}) +
+                          journalOf({records[2]}) + encodeRecord(copied));
   EXPECT_TRUE(content.whole && same(content.records, noted));
 }
 

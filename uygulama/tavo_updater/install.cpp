@@ -29,8 +29,12 @@ void report(Progress* p, const char* format, const std::string& name) {
   if (p->sonuc->entry.empty()) p->sonuc->entry = name;
 }
 
-// The directory that holds `path`.
-std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
+// A clean name as the archive spells it, with '/'.
+std::string shownName(std::string name) {
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return name;
+}
 
 // Makes the directories between `base` and the file `path` that are not
 // known to exist, each once per run: no call for a directory known to be
@@ -71,71 +75,85 @@ bool syncNamesUpTo(const std::string& path, const std::string& top) {
 }
 
 // Puts the old file `t` (the entry `name`) aside at `yb`: moved where it
-// can be, else copied. A copy is made in the backup directory's own corner,
-// forced to the disk, renamed to its backup path, its name forced to the
-// disk, and its mark journalled: the original, written in place after it,
-// is changed only once the copy is the backup that a recovery puts back.
-bool backUp(const std::string& t, const std::string& yb, const std::string& name, Progress* p) {
-  if (moveFile(t, yb, false)) {
-    p->gunluk->changes.yedekler.push_back({t, yb, true});
-    return true;
-  }
+// can be (*moved), else copied. A copy is made in the backup directory's own
+// corner, forced to the disk, renamed to its backup path, its name forced to
+// the disk, and its mark journalled: the original, written in place after
+// it, is changed only once the copy is the backup that a recovery puts back.
+bool backUp(const std::string& t, const std::string& yb, const std::string& name, Progress* p,
+            bool* moved) {
+  *moved = moveFile(t, yb, false);
+  if (*moved) return true;
   std::string corner = joinPath(p->yedekDir, backupDirName);
   std::string copy = joinPath(corner, "kopya");
   createDirectory(corner);
   PathInfo made;
-  if (!copyFileOver(t, copy) || !syncFile(copy) || !moveFile(copy, yb, false) ||
-      !syncNamesUpTo(yb, p->yedekDir) || !lookAt(yb, &made) ||
-      !noteCopy(p->gunluk, name, fileMark(made)))
-    return false;
-  p->gunluk->changes.yedekler.push_back({t, yb, false});
-  return true;
+  return copyFileOver(t, copy) && syncFile(copy) && moveFile(copy, yb, false) &&
+         syncNamesUpTo(yb, p->yedekDir) && lookAt(yb, &made) &&
+         noteChange(p->gunluk, {journalCopied, name, FileTime(), fileMark(made)});
 }
 
-// Handles one file entry; false when the run must stop.
-bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry, Progress* p) {
+// Moves the file `now` at the target of `name` (clean) aside into the
+// backup, under the file's own name (Windows: its letter case), which a
+// restore gives back; *t becomes its path. A file that is not the one the
+// plan journalled (`planned` false: changed since, or new) has its own mark
+// journalled first, so that a recovery puts it back too.
+bool moveAside(const std::string& name, const PathInfo& now, bool planned, Progress* p,
+               std::string* t, bool* moved) {
+  *t = joinPath(p->hedef, name);
+  std::string yb = joinPath(p->yedekDir, name), own;
+  if (storedName(*t, &own)) {
+    *t = parentOf(*t) + "\\" + own;
+    yb = parentOf(yb) + "\\" + own;
+  }
+  makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
+  return (planned || noteChange(p->gunluk, {journalMovedAside, name, FileTime(), fileMark(now)})) &&
+         backUp(*t, yb, name, p, moved);
+}
+
+// Handles entry `index`, planned as `e`; false when the run must stop.
+// Every change it makes is in the journal: planned there, or appended
+// before it is made.
+bool installFile(ZipArchive* z, std::uint64_t index, const PlannedEntry& e,
+                 const std::string& entry, Progress* p) {
   std::string name = cleanName(entry);
   std::string t = joinPath(p->hedef, name);
   makeDirectoriesFor(t, p->hedef.size() + 1, p);
-  Changes& changes = p->gunluk->changes;
   // The entry's size and time, read again where they are needed.
   EntryFacts facts;
-  bool factsKnown = (e.identical || e.shared) && e.factsKnown && entryFacts(z, e.index, &facts);
-  PathInfo now = e.before;
-  if (e.shared && !lookAt(t, &now)) now.kind = PathKind::other;
+  bool factsKnown = (e.identical || e.shared) && e.factsKnown && entryFacts(z, index, &facts);
+  // A file the plan found is looked at again; a target it found missing is
+  // taken as missing.
+  PathInfo now;
+  if (e.existed && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;
   if (now.kind == PathKind::file && p->written.count(now.identity) == 0) {
     // Identical (found by the plan, or now for a file that several entries
     // write): nothing is written, the time at most.
     if (e.identical ||
-        (e.shared && factsKnown && now.size == facts.size && entryMatchesFile(z, e.index, t))) {
-      if (!(now.modified == facts.modified) && setFileTimes(t, facts.modified))
-        changes.zamanlar.push_back({t, now.modified});
+        (e.shared && factsKnown && now.size == facts.size && entryMatchesFile(z, index, t))) {
+      if (!(now.modified == facts.modified)) setFileTimes(t, facts.modified);
       ++p->sonuc->counts.identical;
       return true;
     }
-    // The backup keeps the file's own name (Windows: its letter case), and
-    // a restore gives it back under it.
-    std::string yb = joinPath(p->yedekDir, name), own;
-    if (storedName(t, &own)) {
-      t = parentOf(t) + "\\" + own;
-      yb = parentOf(yb) + "\\" + own;
-    }
-    makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
-    if (!backUp(t, yb, name, p)) {
+    bool moved = false;
+    if (!moveAside(name, now, e.journalled && markHash(now) == e.mark, p, &t, &moved)) {
       report(p, errNoBackup, entry);
       return false;
     }
-    if (changes.yedekler.back().moved) like = &now;
+    if (moved) like = &now;
   } else if (now.kind == PathKind::missing) {
-    changes.yeniler.push_back(t);
+    // Gone since the plan found it: the new file is journalled before it is made.
+    if (e.existed && !noteChange(p->gunluk, {journalCreated, name, FileTime(), ""})) {
+      report(p, errExtraction, entry);
+      return false;
+    }
     like = &now;
   } else if (now.kind != PathKind::file) {
     // A directory, a link or a device: nothing is written through it.
     report(p, errExtraction, entry);
     return false;
   }
-  bool extracted = extractEntry(z, e.index, t, like);
+  bool extracted = extractEntry(z, index, t, like);
   PathInfo after;
   if (e.shared && lookAt(t, &after)) p->written.insert(after.identity);
   if (!extracted) {
@@ -150,14 +168,14 @@ bool installFile(ZipArchive* z, const PlannedEntry& e, const std::string& entry,
 // run would have changed.
 std::string firstChanged(ZipArchive* z, const Plan& plan) {
   std::string name;
-  for (const PlannedEntry& e : plan.entries)
-    if (e.step == Step::file && entryName(z, e.index, &name)) return name;
+  for (std::size_t k = 0; k < plan.entries.size(); ++k)
+    if (plan.entries[k].step == Step::file && entryName(z, plan.firstIndex + k, &name)) return name;
   return "";
 }
 
-bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
+bool runEntry(ZipArchive* z, std::uint64_t index, const PlannedEntry& e, Progress* p) {
   std::string name;
-  if (e.step != Step::unreadable && !entryName(z, e.index, &name)) return false;
+  if (e.step != Step::unreadable && !entryName(z, index, &name)) return false;
   switch (e.step) {
     case Step::unreadable:
       return false;
@@ -180,18 +198,22 @@ bool runEntry(ZipArchive* z, const PlannedEntry& e, Progress* p) {
     case Step::skip:
       return true;
     case Step::file:
-      return installFile(z, e, name, p);
+      return installFile(z, index, e, name, p);
   }
   return false;
 }
 
-// Why the run may not begin, said: an entry the plan refuses, a file that
-// stays held (with the programs that hold it), or a file system without
-// room. True when it may begin.
+// Why the run may not begin, said: an entry the plan refuses, a dropped file
+// without a backup place, a file that stays held (with the programs that
+// hold it), or a file system without room. True when it may begin.
 bool mayBegin(ZipArchive* z, const Plan& plan, Progress* p, Installed* why) {
   *why = Installed::failed;
   if (!plan.entries.empty() && stopsRun(plan.entries.back().step)) {
-    runEntry(z, plan.entries.back(), p);
+    runEntry(z, plan.firstIndex + plan.entries.size() - 1, plan.entries.back(), p);
+    return false;
+  }
+  if (!plan.noPlaceFor.empty()) {
+    report(p, errNoBackup, shownName(plan.noPlaceFor));
     return false;
   }
   *why = Installed::notNow;
@@ -218,26 +240,22 @@ bool mayBegin(ZipArchive* z, const Plan& plan, Progress* p, Installed* why) {
 // files are, then removes the directories they leave empty.
 bool removeDropped(const Plan& plan, Progress* p) {
   for (const Removal& r : plan.removals) {
-    std::string t = joinPath(p->hedef, r.name), yb = joinPath(p->yedekDir, r.name), own;
-    if (storedName(t, &own)) {
-      t = parentOf(t) + "\\" + own;
-      yb = parentOf(yb) + "\\" + own;
-    }
-    makeDirectoriesFor(yb, p->yedekDir.size() + 1, p);
+    std::string t = joinPath(p->hedef, r.name);
+    PathInfo now;
+    bool moved = false;
+    bool looked = lookAt(t, &now);
+    if (looked && now.kind == PathKind::missing) continue;  // gone already
     // A file that could only be copied aside goes once its copy is the backup.
-    if (!backUp(t, yb, r.name, p) ||
-        (!p->gunluk->changes.yedekler.back().moved && !removeFile(t))) {
-      std::string shown = r.name;
-      for (char& c : shown)
-        if (c == '\\') c = '/';
-      report(p, errNoBackup, shown);
+    if (!looked || !moveAside(r.name, now, fileMark(now) == fileMark(r.before), p, &t, &moved) ||
+        (!moved && !removeFile(t))) {
+      report(p, errNoBackup, shownName(r.name));
       return false;
     }
     ++p->sonuc->counts.removed;
   }
   for (const std::string& dir : plan.emptiedDirs) {
     std::string d = joinPath(p->hedef, dir);
-    if (removeDirectory(d)) p->gunluk->changes.removedDirs.push_back(d);
+    removeDirectory(d);
   }
   return true;
 }
@@ -271,8 +289,8 @@ Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk,
     return Installed::failed;
   }
   // The records are on the disk; the run needs them no more.
-  std::string().swap(plan.records.bytes);
-  for (const PlannedEntry& e : plan.entries)
-    if (!runEntry(z, e, &progress)) return Installed::failed;
+  std::vector<std::string>().swap(plan.records.pieces);
+  for (std::size_t k = 0; k < plan.entries.size(); ++k)
+    if (!runEntry(z, plan.firstIndex + k, plan.entries[k], &progress)) return Installed::failed;
   return removeDropped(plan, &progress) ? Installed::done : Installed::failed;
 }

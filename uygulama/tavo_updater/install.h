@@ -12,7 +12,7 @@
 #include "zip_reader.h"
 
 // How an installation ended: every entry installed; an entry failed (what
-// was changed is in the journal's changes); not begun, since a file system
+// was changed is in the journal); not begun, since a file system
 // lacks the room the run needs or a file to move aside stays held (nothing
 // changed, worth trying later); or refused by the release lists (another
 // product, an older release, no list where one is due; nothing changed).
@@ -27,11 +27,10 @@ enum class Installed { done, failed, notNow, refused };
 // moved aside into the backup directory (or copied there, where it cannot be
 // moved) before its new content is made, an identical file is left as it
 // is; then the dropped files are moved aside and the directories they leave
-// empty removed. Every change goes into gunluk->changes, with a directory on each file
-// system the run may write. Stops as soon as an entry fails; later entries
-// are untouched. What it says on standard error, the entry that stopped it
-// and the files it wrote or left identical go into *sonuc, with the plan's
-// time.
+// empty removed. Every change is in the journal before it is made;
+// gunluk->changes gets a directory on each file system the run may write. Stops as soon as an entry
+// fails; later entries are untouched. What it says on standard error, the entry that stopped it and
+// the files it wrote or left identical go into *sonuc, with the plan's time.
 Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk, Outcome* sonuc);
 
 #endif

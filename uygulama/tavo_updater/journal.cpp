@@ -1,8 +1,10 @@
 // The journal's record format, appending and reading back.
 #include "journal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
+#include <set>
 
 #include "paths.h"
 
@@ -76,9 +78,6 @@ bool appendRecords(Journal* journal, const std::string& bytes) {
          flushOutputFile(journal->file);
 }
 
-// The directory that holds `path`.
-std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }
-
 // The backup of `name` when the file at its backup path is the one the run
 // moved aside or copied there (its mark is one of `marks`; any file, for a
 // journal of an earlier version, which has no marks).
@@ -133,8 +132,10 @@ JournalContent decodeJournal(const std::string& bytes) {
       announced = std::size_t(record.time.seconds);
       continue;
     }
-    // After a whole plan come only the notes of copied backups.
-    if (planned && content.records.size() >= announced && kind != journalCopied) break;
+    // After a whole plan come only the notes of changes made after it.
+    if (planned && content.records.size() >= announced && kind != journalCopied &&
+        kind != journalMovedAside && kind != journalCreated)
+      break;
     content.records.push_back(record);
   }
   content.whole = !planned || content.records.size() >= announced;
@@ -150,21 +151,31 @@ std::string fileMark(const PathInfo& info) {
 }
 
 void addRecord(PlanRecords* records, const JournalRecord& record) {
-  records->bytes += encodeRecord(record);
+  const std::size_t piece = 64 * 1024;
+  std::string bytes = encodeRecord(record);
+  if (records->pieces.empty() || records->pieces.back().size() + bytes.size() > piece) {
+    records->pieces.emplace_back();
+    records->pieces.back().reserve(std::max(piece, bytes.size()));
+  }
+  records->pieces.back() += bytes;
+  records->size += bytes.size();
   ++records->count;
 }
 
 bool writePlan(Journal* journal, const PlanRecords& records) {
-  std::string bytes =
-      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.count), 0}, ""}) + records.bytes;
+  std::string header =
+      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.count), 0}, ""});
   journal->file = createOutputFile(journal->path);
-  return journal->file != invalidHandle && appendRecords(journal, bytes) &&
-         syncDirectory(parentOf(journal->path));
+  if (journal->file == invalidHandle ||
+      !writeOutputFile(journal->file, header.data(), header.size()))
+    return false;
+  for (const std::string& piece : records.pieces)
+    if (!writeOutputFile(journal->file, piece.data(), piece.size())) return false;
+  return flushOutputFile(journal->file) && syncDirectory(parentOf(journal->path));
 }
 
-bool noteCopy(Journal* journal, const std::string& name, const std::string& mark) {
-  return journal->file != invalidHandle &&
-         appendRecords(journal, encodeRecord({journalCopied, name, FileTime(), mark}));
+bool noteChange(Journal* journal, const JournalRecord& record) {
+  return journal->file != invalidHandle && appendRecords(journal, encodeRecord(record));
 }
 
 Changes changesToUndo(const JournalContent& content, const std::string& hedef,
@@ -176,6 +187,7 @@ Changes changesToUndo(const JournalContent& content, const std::string& hedef,
   std::map<std::string, std::vector<std::string>> marks;
   for (const JournalRecord& record : content.records)
     if (hasMark(record.kind)) marks[record.name].push_back(record.mark);
+  std::set<std::string> restored;
   for (const JournalRecord& record : content.records) {
     if (!record.name.empty() && !isSafeEntryName(record.name)) continue;
     if (record.name.empty() && record.kind != journalVolume) continue;
@@ -190,14 +202,29 @@ Changes changesToUndo(const JournalContent& content, const std::string& hedef,
       if (!record.name.empty()) changes.volumes.push_back(t);
     } else if (record.kind == journalRemovedDir) {
       if (!lookAt(t, &info) || info.kind == PathKind::missing) changes.removedDirs.push_back(t);
-    } else if (record.kind == journalBackedUp) {
-      if (backupOf(record.name, {}, hedef, yedekDir, &b)) changes.yedekler.push_back(b);
-    } else if (record.kind == journalMovedAside) {
-      if (backupOf(record.name, marks[record.name], hedef, yedekDir, &b))
+    } else if (record.kind == journalBackedUp || record.kind == journalMovedAside) {
+      std::vector<std::string> none;
+      if (!restored.count(record.name) &&
+          backupOf(record.name, record.kind == journalBackedUp ? none : marks[record.name], hedef,
+                   yedekDir, &b)) {
         changes.yedekler.push_back(b);
+        restored.insert(record.name);
+      }
     }
   }
   return changes;
+}
+
+bool journalledChanges(const std::string& hedef, const std::string& yedekDir, Changes* changes) {
+  std::string path = journalPath(yedekDir), bytes;
+  PathInfo info;
+  if (lookAt(path, &info) && info.kind == PathKind::missing) {
+    *changes = changesToUndo(JournalContent(), hedef, yedekDir);
+    return true;
+  }
+  if (!readWholeFile(path, &bytes)) return false;
+  *changes = changesToUndo(decodeJournal(bytes), hedef, yedekDir);
+  return true;
 }
 
 bool flushChanges(Journal* journal) {

@@ -1,11 +1,12 @@
 // The run's journal and the changes it records. Before its first change a
 // run writes its plan (every name it may move aside, create or give another
 // time, and every file system it may write) into a file inside the backup
-// directory and forces it to the disk in one piece; the changes it then
-// makes are kept in memory as `Changes`, the twin of those records, which a
-// rollback replays. A run that was cut short is undone by the next one from
-// the same records, decoded here into the same `Changes`. Records are
-// self-delimiting and checked, so a torn one is recognised.
+// directory and forces it to the disk in one piece; a change the plan did
+// not foresee is appended, and forced to the disk, before it is made. The
+// journal is the one record of a run's changes: a run that fails, and the
+// next run after one that was cut short, read it back as `Changes` and
+// undo them. Records are self-delimiting and checked, so a torn one is
+// recognised.
 #ifndef TAVO_UPDATER_JOURNAL_H
 #define TAVO_UPDATER_JOURNAL_H
 
@@ -29,8 +30,7 @@ struct Retimed {
   FileTime before;
 };
 
-// What a run has changed, in order; decoded from a journal, what it may
-// have changed.
+// What a run may have changed, decoded from its journal, in order.
 struct Changes {
   std::vector<Backup> yedekler;          // files moved aside or copied
   std::vector<std::string> yeniler;      // files the run created
@@ -46,7 +46,8 @@ struct Changes {
 // (relative to the installation, "" for itself); a directory the run may
 // remove when the files a release drops leave it empty. After the plan, a run
 // appends one record for each backup it had to copy (with the copy's mark),
-// forced to the disk before the original is changed. Journals of earlier
+// forced to the disk before the original is changed, and a file to move
+// aside or create where the plan found another file or none. Journals of earlier
 // versions have no header, and their backups ('Y') no mark: each of their
 // records was written after the change was ready to be undone, and they are
 // replayed as they stand.
@@ -73,8 +74,9 @@ struct JournalContent {
   bool whole = true;
 };
 
-// The journal of one run: its file (created with the plan) and the changes
-// the run has made.
+// The journal of one run: its file (created with the plan) and, in
+// `changes`, the file systems the run writes (`volumes`); what to undo is
+// read back from the file (journalledChanges).
 struct Journal {
   std::string path;
   FileHandle file = invalidHandle;
@@ -101,10 +103,12 @@ std::string encodeRecord(const JournalRecord& record);
 // of an unknown kind or fails its check; the rest is ignored.
 JournalContent decodeJournal(const std::string& bytes);
 
-// A plan's records as the journal keeps them, encoded one after another
-// (a plan of many small files stays small in memory).
+// A plan's records as the journal keeps them, encoded one after another in
+// pieces of about 64 KiB (a plan of many small files stays small in memory,
+// and grows without being copied).
 struct PlanRecords {
-  std::string bytes;
+  std::vector<std::string> pieces;
+  std::uint64_t size = 0;  // bytes in all pieces
   std::uint32_t count = 0;
 };
 
@@ -116,9 +120,10 @@ void addRecord(PlanRecords* records, const JournalRecord& record);
 // there.
 bool writePlan(Journal* journal, const PlanRecords& records);
 
-// Appends the record of a copied backup of `name` with the copy's `mark`
-// and forces it to the disk. True when it is there.
-bool noteCopy(Journal* journal, const std::string& name, const std::string& mark);
+// Appends `record` after the plan (a copied backup: 'C', with the copy's
+// mark; a file to move aside or create that the plan did not foresee: 'B',
+// 'N') and forces it to the disk. True when it is there.
+bool noteChange(Journal* journal, const JournalRecord& record);
 
 // The changes to undo for a journal's records over `hedef`, with the
 // backups in `yedekDir`. Paths are rebuilt from the names relative to the
@@ -126,10 +131,16 @@ bool noteCopy(Journal* journal, const std::string& name, const std::string& mark
 // still finds them. A name no run would have written is never acted on. A
 // planned backup whose backup path holds no file with its mark (or the mark
 // of its copy) was never made: its file was not moved. A restored file
-// gets its own name back (Windows: its letter case, from the backup). A
-// planned directory removal that is missing was removed.
+// gets its own name back (Windows: its letter case, from the backup), once
+// however many records name it. A planned directory removal that is missing
+// was removed.
 Changes changesToUndo(const JournalContent& content, const std::string& hedef,
                       const std::string& yedekDir);
+
+// The changes to undo (changesToUndo) that the journal of `yedekDir`, if
+// any, records over `hedef`; with no journal, none but the installation's
+// volume. False when the journal is there but cannot be read.
+bool journalledChanges(const std::string& hedef, const std::string& yedekDir, Changes* changes);
 
 // Forces every file written, every rename and the journal to the disk, on
 // every file system of `journal->changes.volumes`. True when all of it is

@@ -28,3 +28,5 @@ std::string joinPath(const std::string& base, std::string name) {
     if (c == '/') c = '\\';
   return base + "\\" + name;
 }
+
+std::string parentOf(const std::string& path) { return path.substr(0, path.find_last_of("\\/")); }

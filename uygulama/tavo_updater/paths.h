@@ -16,6 +16,9 @@ void makeDirs(const std::string& path);
 // Creates the directories above the file `path` (up to its last separator).
 void makeParentDirs(const std::string& path);
 
+// What is before the last separator of `path` (the directory that holds it).
+std::string parentOf(const std::string& path);
+
 // `base`, one '\', then `name` with every '/' turned into '\'.
 std::string joinPath(const std::string& base, std::string name);
 

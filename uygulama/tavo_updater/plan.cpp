@@ -2,12 +2,39 @@
 // directories on the way looked at once per run.
 #include "plan.h"
 
+#include <algorithm>
 #include <set>
 
 #include "names.h"
 #include "paths.h"
 
 namespace {
+
+// 64-bit FNV-1a.
+std::uint64_t hashOf(const std::string& bytes) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+  return hash;
+}
+
+// The one key of a target, however many spellings the archive has for it:
+// an existing file is known by its identity, a new one by its clean name.
+std::string targetKey(const PathInfo& before, const std::string& name) {
+  return before.kind == PathKind::file ? "=" + before.identity : "/" + name;
+}
+
+// The hashes of every file entry's target key, sorted: a plan keeps these
+// 8 bytes an entry instead of the keys themselves.
+struct TargetKeys {
+  std::vector<std::uint64_t> hashes;
+  // Keys that more than one entry has, recorded once (kept in full: few).
+  std::set<std::string> recorded;
+};
+
+std::size_t entriesWith(const TargetKeys& keys, const std::string& key) {
+  auto range = std::equal_range(keys.hashes.begin(), keys.hashes.end(), hashOf(key));
+  return std::size_t(range.second - range.first);
+}
 
 // The file system part of an identity ("volume:...").
 std::string volumeOf(const std::string& identity) { return identity.substr(0, identity.find(':')); }
@@ -58,14 +85,14 @@ std::string volumeAbove(const Plan& plan, const std::string& path) {
 // Adds what entry `e` writes on each file system: its new content where it
 // is not identical, and a copy of the old file on the backup's file system
 // where the old file cannot be moved there.
-void countNeeds(const PlannedEntry& e, const EntryFacts& facts, const std::string& target,
-                Plan* plan) {
+void countNeeds(const PlannedEntry& e, const PathInfo& before, const EntryFacts& facts,
+                const std::string& target, Plan* plan) {
   if (e.identical) return;
   std::string volume =
-      e.before.kind == PathKind::file ? volumeOf(e.before.identity) : volumeAbove(*plan, target);
+      before.kind == PathKind::file ? volumeOf(before.identity) : volumeAbove(*plan, target);
   if (e.factsKnown) plan->needs[volume] += onDisk(facts.size);
-  if (e.before.kind == PathKind::file && volume != plan->backupVolume)
-    plan->needs[plan->backupVolume] += onDisk(e.before.size);
+  if (before.kind == PathKind::file && volume != plan->backupVolume)
+    plan->needs[plan->backupVolume] += onDisk(before.size);
 }
 
 // Looks at the directories between hedef and `path` (from its character
@@ -93,22 +120,24 @@ bool checkDirectories(const std::string& path, std::size_t from, const std::stri
   return true;
 }
 
-// Adds the records of a file entry whose target is as `e.before` says; one
-// record per file, however many spellings the archive has for it (an
-// existing file is known by its identity, a new one by its clean name). An
-// identical file keeps its content and may only get the entry's time; the
-// install pass decides for a file that several entries write.
-void recordFile(const PlannedEntry& e, const EntryFacts& facts, const std::string& name,
-                std::set<std::string>* recorded, Plan* plan) {
-  bool exists = e.before.kind == PathKind::file;
-  if (!recorded->insert(exists ? "=" + e.before.identity : name).second) return;
-  bool sameSize = e.factsKnown && e.before.size == facts.size;
-  if (e.before.kind == PathKind::missing)
+// Adds the records of a file entry whose target is as `before` says, with
+// the key `key`; one record per target (see targetKey). An identical file
+// keeps its content and may only get the entry's time; the install pass
+// decides for a file that several entries write. False when another entry
+// has recorded the target (under its own name: a hard link's may differ).
+bool recordFile(const PlannedEntry& e, const PathInfo& before, const EntryFacts& facts,
+                const std::string& name, const std::string& key, bool repeated, TargetKeys* keys,
+                Plan* plan) {
+  if (repeated && !keys->recorded.insert(key).second) return false;
+  bool exists = before.kind == PathKind::file;
+  bool sameSize = e.factsKnown && before.size == facts.size;
+  if (before.kind == PathKind::missing)
     addRecord(&plan->records, {journalCreated, name, FileTime(), ""});
   if (exists && !e.identical)
-    addRecord(&plan->records, {journalMovedAside, name, FileTime(), fileMark(e.before)});
-  if (exists && ((e.shared && sameSize) || (e.identical && !(e.before.modified == facts.modified))))
-    addRecord(&plan->records, {journalRetimed, name, e.before.modified, ""});
+    addRecord(&plan->records, {journalMovedAside, name, FileTime(), fileMark(before)});
+  if (exists && ((e.shared && sameSize) || (e.identical && !(before.modified == facts.modified))))
+    addRecord(&plan->records, {journalRetimed, name, before.modified, ""});
+  return true;
 }
 
 // A backup place that holds a superseded file (from a backup directory that
@@ -128,12 +157,15 @@ bool backupPlaceFree(const std::string& yedekDir, const std::string& name, Plan*
   return false;
 }
 
-// Plans one entry; false when the run stops at it.
-bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedekDir,
-               bool staleBackup, const std::string& backupIdentity, Plan* plan, PlannedEntry* e) {
+// Plans entry `index`, adding its target's key to `keys` when it is a
+// file; false when the run stops at it.
+bool planEntry(ZipArchive* z, std::uint64_t index, const Installation& to,
+               const std::string& backupIdentity, TargetKeys* keys, Plan* plan, PlannedEntry* e) {
+  const std::string& hedef = to.hedef;
   std::string raw;
   std::string name;
-  if (!entryName(z, e->index, &name) || !entryRawName(z, e->index, &raw)) {
+  PathInfo before;
+  if (!entryName(z, index, &name) || !entryRawName(z, index, &raw)) {
     e->step = Step::unreadable;
     return false;
   }
@@ -141,7 +173,7 @@ bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedek
   std::size_t below = hedef.size() + 1;
   if (!isSafeEntryName(name) || hasControlBytes(raw)) {
     e->step = Step::refused;
-  } else if (entryIsDirectory(z, e->index)) {
+  } else if (entryIsDirectory(z, index)) {
     e->step = checkDirectories(target.back() == '\\' ? target : target + "\\", below,
                                backupIdentity, plan)
                   ? Step::directory
@@ -150,15 +182,16 @@ bool planEntry(ZipArchive* z, const std::string& hedef, const std::string& yedek
     e->step = Step::skip;
   } else if (!checkDirectories(target, below, backupIdentity, plan)) {
     e->step = Step::refused;
-  } else if (!lookAt(target, &e->before)) {
+  } else if (!lookAt(target, &before)) {
     e->step = Step::unlookable;
-  } else if (staleBackup && e->before.kind == PathKind::file &&
-             !backupPlaceFree(yedekDir, cleanName(name), plan)) {
+  } else if (to.staleBackup && before.kind == PathKind::file &&
+             !backupPlaceFree(to.yedekDir, cleanName(name), plan)) {
     e->step = Step::noBackupPlace;
   } else {
     e->step = Step::file;
     EntryFacts facts;
-    e->factsKnown = entryFacts(z, e->index, &facts);
+    e->factsKnown = entryFacts(z, index, &facts);
+    keys->hashes.push_back(hashOf(targetKey(before, cleanName(name))));
   }
   return !stopsRun(e->step);
 }
@@ -172,38 +205,42 @@ void recordVolumes(const std::string& hedef, Plan* plan) {
   }
 }
 
-// Entries whose targets were one file (a repeated name, another spelling of
-// it, or hard links) look at it again when they come to it.
-void markShared(Plan* plan) {
-  std::map<std::string, int> seen;
-  for (const PlannedEntry& e : plan->entries)
-    if (e.step == Step::file && e.before.kind == PathKind::file) ++seen[e.before.identity];
-  for (PlannedEntry& e : plan->entries)
-    e.shared =
-        e.step == Step::file && e.before.kind == PathKind::file && seen[e.before.identity] > 1;
-}
-
-// Compares each target that one entry alone writes with its entry (size,
+// Looks at each file entry's target again, marks the entries whose targets
+// are one file (a repeated name, another spelling of it, or hard links),
+// compares each target that one entry alone writes with its entry (size,
 // CRC-32, then byte for byte), tries each file the run will move aside for
 // the move, and gives the journal the records of every file entry. False
-// at the first file that stays held.
-bool compareAndRecord(ZipArchive* z, const std::string& hedef, std::set<std::string>* recorded,
-                      Plan* plan) {
+// at the first file that stays held, or whose target cannot be looked at
+// again (then it is the last entry planned).
+bool compareAndRecord(ZipArchive* z, const std::string& hedef, TargetKeys* keys, Plan* plan) {
   std::string name;
-  for (PlannedEntry& e : plan->entries) {
-    if (e.step != Step::file || !entryName(z, e.index, &name)) continue;
-    std::string target = joinPath(hedef, name);
+  for (std::size_t k = 0; k < plan->entries.size(); ++k) {
+    PlannedEntry& e = plan->entries[k];
+    std::uint64_t index = plan->firstIndex + k;
+    if (e.step != Step::file || !entryName(z, index, &name)) continue;
+    std::string target = joinPath(hedef, name), clean = cleanName(name);
+    PathInfo before;
+    if (!lookAt(target, &before)) {
+      e.step = Step::unlookable;
+      plan->entries.resize(k + 1);
+      return false;
+    }
+    std::string key = targetKey(before, clean);
+    bool repeated = entriesWith(*keys, key) > 1;
+    e.existed = before.kind == PathKind::file;
+    e.mark = e.existed ? markHash(before) : 0;
+    e.shared = e.existed && repeated;
     // Read again from the archive's directory: not kept for every entry.
     EntryFacts facts;
-    if (e.factsKnown) entryFacts(z, e.index, &facts);
-    e.identical = e.before.kind == PathKind::file && !e.shared && e.factsKnown &&
-                  e.before.size == facts.size && entryMatchesFile(z, e.index, target);
-    if (e.before.kind == PathKind::file && !e.identical && !canMoveAside(target)) {
+    if (e.factsKnown) entryFacts(z, index, &facts);
+    e.identical = e.existed && !e.shared && e.factsKnown && before.size == facts.size &&
+                  entryMatchesFile(z, index, target);
+    if (e.existed && !e.identical && !canMoveAside(target)) {
       plan->held = name;
       return false;
     }
-    recordFile(e, facts, cleanName(name), recorded, plan);
-    countNeeds(e, facts, target, plan);
+    e.journalled = recordFile(e, before, facts, clean, key, repeated, keys, plan);
+    countNeeds(e, before, facts, target, plan);
   }
   return true;
 }
@@ -228,18 +265,24 @@ bool plainPathTo(const std::string& hedef, const std::string& name, const std::s
 // as itself), and the emptied directories above them. False at the first
 // one that stays held or has no backup place.
 bool planRemovals(const Installation& to, const Dropping& dropping, const std::string& backupId,
-                  std::set<std::string>* recorded, Plan* plan) {
+                  TargetKeys* keys, Plan* plan) {
   std::set<std::string> above;
   for (const std::string& name : dropping.files) {
     Removal r{name, PathInfo()};
     std::string target = joinPath(to.hedef, name);
     if (!isSafeEntryName(name) || !plainPathTo(to.hedef, name, backupId) ||
         !lookAt(target, &r.before) ||
-        (r.before.kind != PathKind::file && r.before.kind != PathKind::link) ||
-        !recorded->insert("=" + r.before.identity).second)
+        (r.before.kind != PathKind::file && r.before.kind != PathKind::link))
       continue;
-    if (!canMoveAside(target) || (to.staleBackup && !backupPlaceFree(to.yedekDir, name, plan))) {
+    // A file that an entry writes too (a hard link to its target) stays.
+    std::string key = "=" + r.before.identity;
+    if (entriesWith(*keys, key) > 0 || !keys->recorded.insert(key).second) continue;
+    if (!canMoveAside(target)) {
       plan->held = name;
+      return false;
+    }
+    if (to.staleBackup && !backupPlaceFree(to.yedekDir, name, plan)) {
+      plan->noPlaceFor = name;
       return false;
     }
     addRecord(&plan->records, {journalMovedAside, name, FileTime(), fileMark(r.before)});
@@ -262,10 +305,15 @@ bool planRemovals(const Installation& to, const Dropping& dropping, const std::s
 // The journal's own room: its records so far, and room for its header and
 // the records of the file systems.
 void countJournal(Plan* plan) {
-  plan->needs[plan->backupVolume] += onDisk(plan->records.bytes.size() + 4096);
+  plan->needs[plan->backupVolume] += onDisk(plan->records.size + 4096);
 }
 
 }  // namespace
+
+std::uint32_t markHash(const PathInfo& info) {
+  std::uint64_t hash = hashOf(fileMark(info));
+  return std::uint32_t(hash ^ (hash >> 32));
+}
 
 bool stopsRun(Step step) {
   return step != Step::directory && step != Step::skip && step != Step::file;
@@ -282,24 +330,25 @@ void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping
   // refused as a whole archive, before anything is written.
   PlannedEntry overlapping;
   overlapping.step = Step::overlapping;
-  if (firstOverlappingEntry(z, &overlapping.index)) {
+  std::uint64_t first = 0;
+  if (firstOverlappingEntry(z, &first)) {
+    plan->firstIndex = first;
     plan->entries.push_back(overlapping);
     return;
   }
   std::uint64_t n = entryCount(z);
   plan->entries.reserve(std::size_t(n));
+  TargetKeys keys;
+  keys.hashes.reserve(std::size_t(n));
   for (std::uint64_t i = 0; i < n; ++i) {
     PlannedEntry e;
-    e.index = i;
-    bool goesOn = planEntry(z, hedef, to.yedekDir, to.staleBackup, backupIdentity, plan, &e);
+    bool goesOn = planEntry(z, i, to, backupIdentity, &keys, plan, &e);
     plan->entries.push_back(e);
-    if (!goesOn) break;
+    if (!goesOn) return;
   }
-  markShared(plan);
-  if (!plan->entries.empty() && stopsRun(plan->entries.back().step)) return;
-  std::set<std::string> recorded;
-  if (!compareAndRecord(z, hedef, &recorded, plan) ||
-      !planRemovals(to, dropping, backupIdentity, &recorded, plan))
+  std::sort(keys.hashes.begin(), keys.hashes.end());
+  if (!compareAndRecord(z, hedef, &keys, plan) ||
+      !planRemovals(to, dropping, backupIdentity, &keys, plan))
     return;
   countJournal(plan);
   if (plan->records.count > 0) recordVolumes(hedef, plan);

@@ -20,7 +20,7 @@
 // backup place (a superseded file is in the way for good), or that shares
 // its bytes with another entry or the central directory (then it is the
 // only entry planned).
-enum class Step {
+enum class Step : std::uint8_t {
   unreadable,
   refused,
   unlookable,
@@ -34,14 +34,23 @@ enum class Step {
 // True for the steps that stop the run.
 bool stopsRun(Step step);
 
+// What the run keeps of an entry between the plan and the install pass: a
+// few bytes, so that an archive of many small files stays small in memory.
+// Its name and facts are read again from the archive, its target looked at
+// again; `mark` tells whether that look still finds the file the plan
+// journalled.
 struct PlannedEntry {
-  std::uint64_t index = 0;
+  std::uint32_t mark = 0;  // a hash of the target's fileMark, when it was a file
   Step step = Step::skip;
+  bool existed = false;     // the target was a file
   bool factsKnown = false;  // its size, CRC-32 and time can be read (entryFacts)
-  PathInfo before;          // the target as it was
   bool shared = false;      // another entry's target was the same file
   bool identical = false;   // the target holds the entry's bytes (not shared)
+  bool journalled = false;  // the journal has its records under its own name
 };
+
+// The hash that a PlannedEntry keeps of a file's mark.
+std::uint32_t markHash(const PathInfo& info);
 
 // Where an installation goes: the installation directory, its backup
 // directory, whether that could not be emptied of superseded files, and
@@ -69,6 +78,7 @@ enum class DirState { missing, present, blocked };
 
 struct Plan {
   std::vector<PlannedEntry> entries;  // up to the first that stops the run
+  std::uint64_t firstIndex = 0;       // the archive index of entries[0]
   PlanRecords records;
   std::map<std::string, DirState> directories;
   std::map<std::string, std::string> volumes;           // file system -> a directory on it
@@ -77,14 +87,16 @@ struct Plan {
   std::string backupVolume;                             // the backup directory's file system
   std::vector<Removal> removals;                        // dropped files that are there
   std::vector<std::string> emptiedDirs;  // directories they may leave empty, deepest first
-  std::string held;  // the first file to move aside that stays held; "" when none
-  int putAside = 0;  // superseded files moved out of the way
+  std::string held;        // the first file to move aside that stays held; "" when none
+  std::string noPlaceFor;  // the first dropped file whose backup place stays taken
+  int putAside = 0;        // superseded files moved out of the way
 };
 
 // Looks at every entry and its target below `to.hedef`, and at every file
 // that `dropping` names, and fills *plan. Every file the run will move aside
 // is tried for the move (canMoveAside); the first that stays held stops the
-// plan (plan->held). Changes nothing in the installation; with
+// plan (plan->held), as does a dropped file without a backup place
+// (plan->noPlaceFor). Changes nothing in the installation; with
 // `to.staleBackup` a superseded file at a backup place is removed, or moved
 // out of every backup path's way.
 void planEntries(ZipArchive* z, const Installation& to, const Dropping& dropping, Plan* plan);

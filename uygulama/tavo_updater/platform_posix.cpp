@@ -157,7 +157,13 @@ int openRegularFile(const std::string& p, struct stat* st) {
 }
 
 int removeEntry(const char* path, const struct stat*, int type, struct FTW*) {
-  return (type == FTW_DP ? rmdir(path) : unlink(path)) == 0 ? 0 : -1;
+  // One that cannot go (immutable) leaves its directories; the walk goes
+  // on with the rest.
+  if (type == FTW_DP)
+    rmdir(path);
+  else
+    unlink(path);
+  return 0;
 }
 
 // The same for everything but the top directory.

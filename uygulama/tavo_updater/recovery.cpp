@@ -15,14 +15,12 @@ Recovery recoverInterrupted(const std::string& hedef, const std::string& yedekDi
   std::string path = journalPath(yedekDir);
   if (!fileExists(path)) return Recovery::none;
   say(stdout, sayRecovering);
-  std::string bytes;
-  if (!readWholeFile(path, &bytes)) return Recovery::incomplete;
   // A plan cut while it was written changes nothing: nothing was changed
   // yet. Every file system the run may have written is flushed before the
   // journal goes.
   Journal journal;
-  journal.changes = changesToUndo(decodeJournal(bytes), hedef, yedekDir);
-  if (!rollBack(journal.changes, counts) || !flushChanges(&journal) || !removeJournal(yedekDir))
+  if (!journalledChanges(hedef, yedekDir, &journal.changes) || !rollBack(journal.changes, counts) ||
+      !flushChanges(&journal) || !removeJournal(yedekDir))
     return Recovery::incomplete;
   return Recovery::done;
 }

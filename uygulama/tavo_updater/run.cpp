@@ -89,14 +89,16 @@ ExitCode install(const Options& run, bool staleBackup, Outcome* sonuc) {
     endStage(sonuc, "diske_yazma");
   }
   bool keepBackup = false;
+  // What to undo is read back from the journal, as a recovery reads it.
+  closeJournal(&gunluk);
   if (!ok) {
     say(stdout, sayRollingBack);
-    keepBackup = !rollBack(gunluk.changes, &sonuc->counts) || !flushChanges(&gunluk);
+    keepBackup = !journalledChanges(run.hedef, run.yedekDir, &gunluk.changes) ||
+                 !rollBack(gunluk.changes, &sonuc->counts) || !flushChanges(&gunluk);
     endStage(sonuc, "geri_alma");
   }
   // A backup that could not be put back is the only copy of those files;
   // its journal stays beside it, so that the next run puts it back.
-  closeJournal(&gunluk);
   if (keepBackup) {
     reportKeptBackup(run, sonuc);
     return exitFailed;

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform.h"
@@ -461,18 +462,41 @@ bool zip64Values(const unsigned char* extra, std::size_t length, std::uint64_t* 
   return *size != 0xFFFFFFFF && *compressed != 0xFFFFFFFF && *offset != 0xFFFFFFFF;
 }
 
-// The entries' spans per the central directory in `cd` (`count` records),
+// The central directory, read a window at a time: a directory of many
+// entries is not held in memory beside libzip's own copy of it.
+struct DirectoryWindow {
+  ArchiveSource* source;
+  std::uint64_t offset, size;  // where the directory lies in the archive
+  std::uint64_t from = 0;      // the directory's byte that window[0] holds
+  std::vector<unsigned char> window;
+};
+
+// The directory's bytes [at, at + length) (within its size), read into the
+// window when it does not hold them; nullptr when they cannot be read.
+const unsigned char* directoryBytes(DirectoryWindow* d, std::uint64_t at, std::size_t length) {
+  if (at >= d->from && at - d->from + length <= d->window.size()) return &d->window[at - d->from];
+  // Enough for the longest record: its fixed part and three fields of 64 KiB.
+  const std::size_t least = 256 * 1024;
+  std::size_t size = std::size_t(std::min<std::uint64_t>(d->size - at, std::max(least, length)));
+  d->from = at;
+  d->window.resize(size);
+  return readArchiveAt(d->source, d->offset + at, d->window.data(), size) ? d->window.data()
+                                                                          : nullptr;
+}
+
+// The entries' spans per the central directory `cd` (`count` records),
 // each checked against libzip's stat; false where they disagree or a local
 // header cannot be read.
-bool entrySpans(ZipArchive* a, const std::vector<unsigned char>& cd, std::uint64_t count,
-                std::vector<Span>* spans) {
-  std::size_t at = 0;
+bool entrySpans(ZipArchive* a, DirectoryWindow* cd, std::uint64_t count, std::vector<Span>* spans) {
+  std::uint64_t at = 0;
+  spans->reserve(std::size_t(count) + 2);
   for (std::uint64_t i = 0; i < count; ++i) {
-    if (cd.size() - at < 46 || le(&cd[at], 4) != 0x02014b50) return false;
-    const unsigned char* r = &cd[at];
+    const unsigned char* r = cd->size - at < 46 ? nullptr : directoryBytes(cd, at, 46);
+    if (r == nullptr || le(r, 4) != 0x02014b50) return false;
     std::size_t nameLength = std::size_t(le(r + 28, 2)), extraLength = std::size_t(le(r + 30, 2));
     std::size_t recordLength = 46 + nameLength + extraLength + std::size_t(le(r + 32, 2));
-    if (cd.size() - at < recordLength) return false;
+    if (cd->size - at < recordLength || (r = directoryBytes(cd, at, recordLength)) == nullptr)
+      return false;
     std::uint64_t size = le(r + 24, 4), compressed = le(r + 20, 4), offset = le(r + 42, 4);
     zip_stat_t st;
     zip_stat_init(&st);
@@ -512,9 +536,8 @@ bool directorySpans(ZipArchive* a, std::uint64_t eocd, std::vector<Span>* spans)
   if (count != entryCount(a) || offset > tail || size > tail - offset ||
       size / (46 + 3 * 65535) > count)
     return false;
-  std::vector<unsigned char> cd = std::vector<unsigned char>(std::size_t(size));
-  if (!readArchiveAt(s, offset, cd.data(), cd.size()) || !entrySpans(a, cd, count, spans))
-    return false;
+  DirectoryWindow cd{s, offset, size, 0, {}};
+  if (!entrySpans(a, &cd, count, spans)) return false;
   spans->push_back({offset, offset + size, noEntry});
   spans->push_back({tail, s->file.size, noEntry});
   return true;
@@ -644,7 +667,7 @@ bool firstOverlappingEntry(ZipArchive* a, std::uint64_t* index) {
     std::vector<Span> spans;
     if (!directorySpans(a, tailAt + at, &spans)) continue;
     agreed = true;
-    first = std::min(first, firstOverlap(spans));
+    first = std::min(first, firstOverlap(std::move(spans)));
   }
   *index = agreed ? first : 0;
   return *index != noEntry;
