@@ -121,8 +121,8 @@ bool installFile(ZipArchive* z, std::uint64_t index, const PlannedEntry& e,
   // The entry's size and time, read again where they are needed.
   EntryFacts facts;
   bool factsKnown = (e.identical || e.shared) && e.factsKnown && entryFacts(z, index, &facts);
-  // A file the plan found is looked at again; a target it found missing is
-  // taken as missing.
+  // A target the plan found there is looked at again; one it found missing
+  // is taken as missing.
   PathInfo now;
   if (e.existed && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;

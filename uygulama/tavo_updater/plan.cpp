@@ -191,6 +191,7 @@ bool planEntry(ZipArchive* z, std::uint64_t index, const Installation& to,
     e->step = Step::file;
     EntryFacts facts;
     e->factsKnown = entryFacts(z, index, &facts);
+    e->existed = before.kind != PathKind::missing;
     keys->hashes.push_back(hashOf(targetKey(before, cleanName(name))));
   }
   return !stopsRun(e->step);
@@ -205,7 +206,7 @@ void recordVolumes(const std::string& hedef, Plan* plan) {
   }
 }
 
-// Looks at each file entry's target again, marks the entries whose targets
+// Looks again at each file entry's target that was there, marks the entries whose targets
 // are one file (a repeated name, another spelling of it, or hard links),
 // compares each target that one entry alone writes with its entry (size,
 // CRC-32, then byte for byte), tries each file the run will move aside for
@@ -219,23 +220,23 @@ bool compareAndRecord(ZipArchive* z, const std::string& hedef, TargetKeys* keys,
     std::uint64_t index = plan->firstIndex + k;
     if (e.step != Step::file || !entryName(z, index, &name)) continue;
     std::string target = joinPath(hedef, name), clean = cleanName(name);
-    PathInfo before;
-    if (!lookAt(target, &before)) {
+    PathInfo before;  // missing where nothing was there
+    if (e.existed && !lookAt(target, &before)) {
       e.step = Step::unlookable;
       plan->entries.resize(k + 1);
       return false;
     }
     std::string key = targetKey(before, clean);
-    bool repeated = entriesWith(*keys, key) > 1;
-    e.existed = before.kind == PathKind::file;
-    e.mark = e.existed ? markHash(before) : 0;
-    e.shared = e.existed && repeated;
+    bool repeated = entriesWith(*keys, key) > 1, file = before.kind == PathKind::file;
+    e.existed = before.kind != PathKind::missing;
+    e.mark = file ? markHash(before) : 0;
+    e.shared = file && repeated;
     // Read again from the archive's directory: not kept for every entry.
     EntryFacts facts;
     if (e.factsKnown) entryFacts(z, index, &facts);
-    e.identical = e.existed && !e.shared && e.factsKnown && before.size == facts.size &&
+    e.identical = file && !e.shared && e.factsKnown && before.size == facts.size &&
                   entryMatchesFile(z, index, target);
-    if (e.existed && !e.identical && !canMoveAside(target)) {
+    if (file && !e.identical && !canMoveAside(target)) {
       plan->held = name;
       return false;
     }

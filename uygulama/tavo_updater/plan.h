@@ -42,7 +42,7 @@ bool stopsRun(Step step);
 struct PlannedEntry {
   std::uint32_t mark = 0;  // a hash of the target's fileMark, when it was a file
   Step step = Step::skip;
-  bool existed = false;     // the target was a file
+  bool existed = false;     // something was at the target (a file, or not)
   bool factsKnown = false;  // its size, CRC-32 and time can be read (entryFacts)
   bool shared = false;      // another entry's target was the same file
   bool identical = false;   // the target holds the entry's bytes (not shared)
