@@ -121,16 +121,20 @@ bool installFile(ZipArchive* z, std::uint64_t index, const PlannedEntry& e,
   // The entry's size and time, read again where they are needed.
   EntryFacts facts;
   bool factsKnown = (e.identical || e.shared) && e.factsKnown && entryFacts(z, index, &facts);
+  // Identical as the plan found it: nothing is written, the time at most.
+  if (e.identical) {
+    if (e.retime && factsKnown) setFileTimes(t, facts.modified);
+    ++p->sonuc->counts.identical;
+    return true;
+  }
   // A target the plan found there is looked at again; one it found missing
   // is taken as missing.
   PathInfo now;
   if (e.existed && !lookAt(t, &now)) now.kind = PathKind::other;
   const PathInfo* like = nullptr;
   if (now.kind == PathKind::file && p->written.count(now.identity) == 0) {
-    // Identical (found by the plan, or now for a file that several entries
-    // write): nothing is written, the time at most.
-    if (e.identical ||
-        (e.shared && factsKnown && now.size == facts.size && entryMatchesFile(z, index, t))) {
+    // Identical now, for a file that several entries write.
+    if (e.shared && factsKnown && now.size == facts.size && entryMatchesFile(z, index, t)) {
       if (!(now.modified == facts.modified)) setFileTimes(t, facts.modified);
       ++p->sonuc->counts.identical;
       return true;

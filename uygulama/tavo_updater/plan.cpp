@@ -236,6 +236,7 @@ bool compareAndRecord(ZipArchive* z, const std::string& hedef, TargetKeys* keys,
     if (e.factsKnown) entryFacts(z, index, &facts);
     e.identical = file && !e.shared && e.factsKnown && before.size == facts.size &&
                   entryMatchesFile(z, index, target);
+    e.retime = e.identical && !(before.modified == facts.modified);
     if (file && !e.identical && !canMoveAside(target)) {
       plan->held = name;
       return false;

@@ -46,6 +46,7 @@ struct PlannedEntry {
   bool factsKnown = false;  // its size, CRC-32 and time can be read (entryFacts)
   bool shared = false;      // another entry's target was the same file
   bool identical = false;   // the target holds the entry's bytes (not shared)
+  bool retime = false;      // identical, with another time than the entry's
   bool journalled = false;  // the journal has its records under its own name
 };
 

@@ -322,11 +322,19 @@ bool canMoveAside(const std::string& path) {
   std::size_t slash = p.find_last_of('/');
   std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : p.substr(0, slash);
   const unsigned wanted = STATX_TYPE | STATX_MODE | STATX_UID;
-  struct statx st, parent;
-  if (statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW, wanted, &st) != 0 ||
-      statx(AT_FDCWD, dir.c_str(), 0, wanted, &parent) != 0)
-    return false;
-  if (faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return false;
+  struct statx st;
+  // The plan asks of file after file in one directory: its directory is
+  // asked once, while the files asked of are in it.
+  static std::string lastDir;
+  static struct statx parent;
+  if (statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW, wanted, &st) != 0) return false;
+  if (dir != lastDir) {
+    lastDir.clear();
+    if (statx(AT_FDCWD, dir.c_str(), 0, wanted, &parent) != 0 ||
+        faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+      return false;
+    lastDir = dir;
+  }
   static const uid_t user = geteuid();
   if ((parent.stx_mode & S_ISVTX) && user != 0 && user != st.stx_uid && user != parent.stx_uid)
     return false;
