@@ -290,6 +290,37 @@ TEST(FaultSweep, AnUpdateThatRollsBack) {
   EXPECT_GT(kept, 2) << "no restore or delete failed";
 }
 
+// Files changed by another program after the plan looked at them: one
+// replaced (another file at its name), one deleted. A failing run puts back
+// what was there when it moved it aside, and deletes what it made where
+// nothing was.
+TEST(ChangedInstallation, AFailingRunUndoesWhatItDidNotPlan) {
+  std::string root = makeScratchDir(), zip = root + "/u.zip", hedef = root + "/inst";
+  for (const auto& entry : installed)
+    if (entry.second != "<dir>") putFile(hedef + "/" + entry.first, entry.second);
+  writeBytes(zip, buildZipOf(failingEntries()));
+  armFault(FaultOp::count, 0);
+  // The journal is the first file the run creates, the first entry's the second.
+  beforeCall(FaultOp::createOutputFile, 2, [&hedef] {
+    putFile(hedef + "/conf/settings.new", "the user's settings");
+    std::filesystem::rename(hedef + "/conf/settings.new", hedef + "/conf/settings.ini");
+    std::filesystem::remove(hedef + "/a.txt");
+  });
+  const char* argv[] = {"tavo_updater", "--zip", zip.c_str(), "--hedef", hedef.c_str()};
+  std::string out, err;
+  EXPECT_EQ(runCaptured(argv, &out, &err), 4);
+  EXPECT_EQ(out + err, rolledBack + lineWith(errExtraction, "conf/settings.ini"));
+  Tree expected = installed;
+  expected.erase("a.txt");
+  expected["conf/settings.ini"] = "the user's settings";
+  expected.erase("data");
+  Tree after = treeOf(hedef);  // less the directories the run made
+  for (auto it = after.begin(); it != after.end();)
+    it = it->second == "<dir>" && !expected.count(it->first) ? after.erase(it) : std::next(it);
+  EXPECT_EQ(after, expected);
+  removeScratchDir(root);
+}
+
 // A signed archive served differently once its signature was checked: a
 // change in what the open reads (the central directory) refuses the run with
 // 6, nothing touched; one in an entry's data fails it and rolls back.

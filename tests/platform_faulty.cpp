@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 #include "platform.h"
 
@@ -33,6 +34,9 @@ struct FaultState {
   std::string otherPath, otherBytes;
   FileHandle otherHandle = invalidHandle;
   bool readWhole = false;
+  FaultOp hookOp = FaultOp::count;
+  int hookK = 0;
+  std::function<void()> hook;
 };
 
 FaultState state;
@@ -50,6 +54,7 @@ void killed() { raise(SIGKILL); }
 // Counts the call; true when this is the one that must fail.
 bool faultHere(FaultOp op) {
   int n = ++state.calls[int(op)];
+  if (op == state.hookOp && n == state.hookK && state.hook) std::exchange(state.hook, nullptr)();
   if (op != state.op || n != state.k) return false;
   state.injected = true;
   return true;
@@ -79,6 +84,12 @@ void armFault(FaultOp op, int k) {
 void serveOtherBytesLater(const std::string& path, const std::string& bytes) {
   state.otherPath = path;
   state.otherBytes = bytes;
+}
+
+void beforeCall(FaultOp op, int k, std::function<void()> action) {
+  state.hookOp = op;
+  state.hookK = k;
+  state.hook = std::move(action);
 }
 
 int callsOf(FaultOp op) { return state.calls[int(op)]; }

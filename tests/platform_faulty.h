@@ -5,6 +5,7 @@
 #ifndef TAVO_TESTS_PLATFORM_FAULTY_H
 #define TAVO_TESTS_PLATFORM_FAULTY_H
 
+#include <functional>
 #include <string>
 
 enum class FaultOp {
@@ -28,6 +29,10 @@ const char* faultOpName(FaultOp op);
 // would; a failing close closes the file; the others change nothing. While
 // copyFileOver is armed, no file can be moved aside, so backups are copies.
 void armFault(FaultOp op, int k);
+
+// Until the next armFault: `action` runs once, just before the k-th call of
+// `op` (as another program changing the installation while the run goes on).
+void beforeCall(FaultOp op, int k, std::function<void()> action);
 
 // Calls of `op` since the last armFault.
 int callsOf(FaultOp op);
