@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "scratch.h"
+
 namespace {
 
 const std::vector<JournalRecord> records = {
@@ -80,6 +82,32 @@ TEST(Journal, APlanCutShortHoldsNothing) {
   content = decodeJournal(plan + encodeRecord(copied) + journalOf({records[1], records[3]}) +
                           journalOf({records[2]}) + encodeRecord(copied));
   EXPECT_TRUE(content.whole && same(content.records, noted));
+}
+
+// A plan started in its file reads as cut short, however much of it is
+// written, until it is finished; the notes after it are appended at its end.
+TEST(Journal, AStartedPlanIsWholeOnlyOnceFinished) {
+  std::string dir = makeScratchDir();
+  Journal journal;
+  journal.path = dir + "\\plan";
+  PlanRecords plan;
+  ASSERT_TRUE(startPlan(&journal, &plan));
+  std::vector<JournalRecord> written;
+  for (int i = 0; i < 3000; ++i) {  // several pieces of 64 KiB
+    written.push_back(
+        {journalMovedAside, "dir\\file" + std::to_string(i), {}, "1:" + std::to_string(i)});
+    addRecord(&plan, written.back());
+  }
+  JournalContent content = decodeJournal(fileContent(dir + "/plan"));
+  EXPECT_TRUE(!content.whole && content.records.empty());
+  ASSERT_TRUE(finishPlan(&journal, &plan));
+  JournalRecord copied = {journalCopied, "dir\\file7", {}, "2:7"};
+  ASSERT_TRUE(noteChange(&journal, copied));
+  closeJournal(&journal);
+  written.push_back(copied);
+  content = decodeJournal(fileContent(dir + "/plan"));
+  EXPECT_TRUE(content.whole && same(content.records, written));
+  removeScratchDir(dir);
 }
 
 }  // namespace

@@ -278,16 +278,25 @@ Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk,
   }
   Dropping dropping = droppedByRelease(z, releases);
   Plan plan;
+  // The plan's records go into the journal as they come, under a header
+  // that calls the plan unfinished; where the journal cannot be made yet
+  // they wait in memory.
+  gunluk->path = journalPath(to.yedekDir);
+  startPlan(gunluk, &plan.records);
   planEntries(z, to, dropping, &plan);
   endStage(sonuc, "plan");
   Progress progress{to.hedef, to.yedekDir, gunluk, sonuc, &plan.directories, {}};
   Installed why = Installed::failed;
-  if (!mayBegin(z, plan, &progress, &why)) return why;
+  if (!mayBegin(z, plan, &progress, &why)) {
+    discardPlan(gunluk, &plan.records);
+    return why;
+  }
   for (const auto& volume : plan.volumes) gunluk->changes.volumes.push_back(volume.second);
-  gunluk->path = journalPath(to.yedekDir);
   // Nothing is changed before the plan is on the disk, with the backup
   // directory's name in hedef.
-  if (plan.records.count > 0 && (!writePlan(gunluk, plan.records) || !syncDirectory(to.hedef))) {
+  if (plan.records.count == 0) {
+    discardPlan(gunluk, &plan.records);
+  } else if (!finishPlan(gunluk, &plan.records) || !syncDirectory(to.hedef)) {
     // Not the entry's fault: the outcome names no entry.
     sayWith(stderr, errJournal, firstChanged(z, plan), &sonuc->messages);
     return Installed::failed;

@@ -150,10 +150,42 @@ std::string fileMark(const PathInfo& info) {
   return info.identity.substr(info.identity.find(':') + 1) + "/" + std::to_string(info.size);
 }
 
+namespace {
+
+// The header of a plan of `count` records; always the same size.
+std::string planHeader(std::uint64_t count) {
+  return encodeRecord({journalPlan, "", FileTime{std::int64_t(count), 0}, ""});
+}
+
+// Writes the pieces gathered so far; false when one cannot be written.
+bool writePieces(FileHandle file, PlanRecords* records) {
+  for (const std::string& piece : records->pieces)
+    if (!writeOutputFile(file, piece.data(), piece.size())) return false;
+  records->pieces.clear();
+  return true;
+}
+
+}  // namespace
+
+bool startPlan(Journal* journal, PlanRecords* records) {
+  std::string header = planHeader(0xFFFFFFFFu);
+  records->file = createOutputFile(journal->path);
+  if (records->file != invalidHandle &&
+      !writeOutputFile(records->file, header.data(), header.size()))
+    records->failed = true;
+  return records->file != invalidHandle;
+}
+
 void addRecord(PlanRecords* records, const JournalRecord& record) {
   const std::size_t piece = 64 * 1024;
   std::string bytes = encodeRecord(record);
   if (records->pieces.empty() || records->pieces.back().size() + bytes.size() > piece) {
+    // A started journal takes each full piece (and, after a failed write,
+    // has no use for more).
+    if (records->file != invalidHandle) {
+      if (!records->failed && !writePieces(records->file, records)) records->failed = true;
+      records->pieces.clear();
+    }
     records->pieces.emplace_back();
     records->pieces.back().reserve(std::max(piece, bytes.size()));
   }
@@ -162,16 +194,26 @@ void addRecord(PlanRecords* records, const JournalRecord& record) {
   ++records->count;
 }
 
-bool writePlan(Journal* journal, const PlanRecords& records) {
-  std::string header =
-      encodeRecord({journalPlan, "", FileTime{std::int64_t(records.count), 0}, ""});
-  journal->file = createOutputFile(journal->path);
-  if (journal->file == invalidHandle ||
-      !writeOutputFile(journal->file, header.data(), header.size()))
-    return false;
-  for (const std::string& piece : records.pieces)
-    if (!writeOutputFile(journal->file, piece.data(), piece.size())) return false;
-  return flushOutputFile(journal->file) && syncDirectory(parentOf(journal->path));
+bool finishPlan(Journal* journal, PlanRecords* records) {
+  std::string header = planHeader(records->count);
+  bool started = records->file != invalidHandle;
+  journal->file = started ? records->file : createOutputFile(journal->path);
+  records->file = invalidHandle;
+  if (journal->file == invalidHandle || records->failed) return false;
+  // Made now, the journal gets its header first. Started, it gets it last,
+  // over the one that announced more: the one flush after it puts the whole
+  // plan on the disk.
+  if (!started && !writeOutputFile(journal->file, header.data(), header.size())) return false;
+  return writePieces(journal->file, records) &&
+         (!started || writeOutputFileAt(journal->file, 0, header.data(), header.size())) &&
+         flushOutputFile(journal->file) && syncDirectory(parentOf(journal->path));
+}
+
+void discardPlan(Journal* journal, PlanRecords* records) {
+  if (records->file == invalidHandle) return;
+  closeOutputFile(records->file);
+  records->file = invalidHandle;
+  removeFile(journal->path);
 }
 
 bool noteChange(Journal* journal, const JournalRecord& record) {

@@ -104,21 +104,35 @@ std::string encodeRecord(const JournalRecord& record);
 JournalContent decodeJournal(const std::string& bytes);
 
 // A plan's records as the journal keeps them, encoded one after another in
-// pieces of about 64 KiB (a plan of many small files stays small in memory,
-// and grows without being copied).
+// pieces of about 64 KiB: written into the journal file as each piece fills
+// once the plan is started there (a plan of many small files stays small
+// in memory), kept until finishPlan otherwise.
 struct PlanRecords {
-  std::vector<std::string> pieces;
-  std::uint64_t size = 0;  // bytes in all pieces
+  FileHandle file = invalidHandle;  // the journal file they go to, when started
+  std::vector<std::string> pieces;  // not written yet
+  std::uint64_t size = 0;           // bytes of all records
   std::uint32_t count = 0;
+  bool failed = false;  // a piece could not be written
 };
+
+// Creates the journal file `journal->path` for a plan whose records go into
+// it as they come: its header announces more records than a plan can have,
+// so that until finishPlan the journal holds a plan cut short, which
+// changes nothing. False when it cannot be created (the records are then
+// kept in memory).
+bool startPlan(Journal* journal, PlanRecords* records);
 
 // Appends `record` to *records.
 void addRecord(PlanRecords* records, const JournalRecord& record);
 
-// Creates the journal file `journal->path` with the plan (a header and
-// `records`) and forces it, with its name, to the disk. True when it is
+// Puts the whole plan in the journal file `journal->path` (created now when
+// startPlan could not): the records not yet written, then the header with
+// their number; and forces it, with its name, to the disk. True when it is
 // there.
-bool writePlan(Journal* journal, const PlanRecords& records);
+bool finishPlan(Journal* journal, PlanRecords* records);
+
+// Closes and deletes a started journal file whose plan is not carried out.
+void discardPlan(Journal* journal, PlanRecords* records);
 
 // Appends `record` after the plan (a copied backup: 'C', with the copy's
 // mark; a file to move aside or create that the plan did not foresee: 'B',

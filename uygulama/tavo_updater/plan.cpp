@@ -1,4 +1,5 @@
-// Planning the installation: names checked, targets looked at once, the
+// Planning the installation: names checked, targets looked at (those that
+// are there once more, when they are compared and recorded), the
 // directories on the way looked at once per run.
 #include "plan.h"
 

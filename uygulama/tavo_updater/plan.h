@@ -1,4 +1,4 @@
-// The plan of an installation: one look at the archive's central directory
+// The plan of an installation: a look at the archive's central directory
 // and at each target decides what every entry will do, before anything is
 // changed (which files are written, moved aside, only retimed or left as
 // they are), and gives the journal every name the run may touch.

@@ -158,6 +158,11 @@ FileHandle createOutputFile(const std::string& path, const PathInfo* like = null
 // Writes all `size` bytes of `data`. True when every byte was written.
 bool writeOutputFile(FileHandle file, const void* data, std::size_t size);
 
+// Writes all `size` bytes of `data` over the file's bytes from `offset` on;
+// later writeOutputFile calls still append at the end. True when every byte
+// was written.
+bool writeOutputFileAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size);
+
 // Closes the file. Its data is on the disk once syncVolume of its volume has
 // returned; where a volume's sync does not write every file's data
 // (Windows), it is written to the device here first, and elsewhere the

@@ -395,6 +395,19 @@ bool writeOutputFile(FileHandle file, const void* data, std::size_t size) {
   return writeAll(int(file), static_cast<const char*>(data), size);
 }
 
+bool writeOutputFileAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size) {
+  const char* next = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t written = pwrite(int(file), next, size, off_t(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    next += written;
+    offset += std::uint64_t(written);
+    size -= std::size_t(written);
+  }
+  return true;
+}
+
 namespace {
 
 // From this size on a file's write-back starts as it closes, overlapping

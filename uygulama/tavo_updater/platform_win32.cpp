@@ -734,6 +734,17 @@ bool startProcess(const std::string& exe, const std::string& workDir) {
   return true;
 }
 
+bool writeOutputFileAt(FileHandle file, std::uint64_t offset, const void* data, std::size_t size) {
+  HANDLE h = reinterpret_cast<HANDLE>(file);
+  LARGE_INTEGER at, end = {};
+  at.QuadPart = LONGLONG(offset);
+  // A write at an offset moves the file pointer of a handle that is not
+  // overlapped: it goes back to the end, where the next append belongs.
+  if (!SetFilePointerEx(h, at, nullptr, FILE_BEGIN)) return false;
+  bool written = writeOutputFile(file, data, size);
+  return SetFilePointerEx(h, end, nullptr, FILE_END) && written;
+}
+
 bool flushOutputFile(FileHandle file) {
   return FlushFileBuffers(reinterpret_cast<HANDLE>(file)) != 0;
 }
