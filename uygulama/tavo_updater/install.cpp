@@ -301,8 +301,6 @@ Installed installEntries(ZipArchive* z, const Installation& to, Journal* gunluk,
     sayWith(stderr, errJournal, firstChanged(z, plan), &sonuc->messages);
     return Installed::failed;
   }
-  // The records are on the disk; the run needs them no more.
-  std::vector<std::string>().swap(plan.records.pieces);
   for (std::size_t k = 0; k < plan.entries.size(); ++k)
     if (!runEntry(z, plan.firstIndex + k, plan.entries[k], &progress)) return Installed::failed;
   return removeDropped(plan, &progress) ? Installed::done : Installed::failed;
